@@ -1,0 +1,6 @@
+#include "app/state/ProgramState.h"
+
+TProgramState& ProgramState() {
+    static TProgramState state;
+    return state;
+}

@@ -1,0 +1,141 @@
+#include "platform/Prompts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QMessageBox>
+
+namespace {
+
+class TQtPrompts final : public TPrompts {
+public:
+    TModalResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
+                            TMsgIcon icon, TMsgButtons buttons) override {
+        QMessageBox box(parent);
+        box.setWindowTitle(caption);
+        box.setText(text);
+        switch (icon) {
+        case miNone: box.setIcon(QMessageBox::NoIcon); break;
+        case miInformation: box.setIcon(QMessageBox::Information); break;
+        case miWarning: box.setIcon(QMessageBox::Warning); break;
+        case miError: box.setIcon(QMessageBox::Critical); break;
+        case miQuestion: box.setIcon(QMessageBox::Question); break;
+        }
+        switch (buttons) {
+        case mbOk: box.setStandardButtons(QMessageBox::Ok); break;
+        case mbOkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+        case mbYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case mbYesNoCancel:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            break;
+        }
+        const std::pair<QMessageBox::StandardButton, const char16_t*> captions[] = {
+            {QMessageBox::Ok, u"确定"},
+            {QMessageBox::Cancel, u"取消"},
+            {QMessageBox::Yes, u"是(&Y)"},
+            {QMessageBox::No, u"否(&N)"}};
+        for (const auto& [button, caption] : captions)
+            if (QAbstractButton* b = box.button(button))
+                b->setText(QString::fromUtf16(caption));
+        switch (box.exec()) {
+        case QMessageBox::Ok: return mrOk;
+        case QMessageBox::Yes: return mrYes;
+        case QMessageBox::No: return mrNo;
+        case QMessageBox::Cancel: return mrCancel;
+        default: return buttons == mbOk ? mrOk : mrCancel;
+        }
+    }
+
+    TFileDialogResult FileDialog(QWidget* parent, const TFileDialogOptions& options) override {
+        QFileDialog dialog(parent, options.Title, options.InitialDir);
+        const QStringList filters = QtNameFilters(options.Filter);
+        dialog.setNameFilters(filters);
+        if (options.FilterIndex >= 1 && options.FilterIndex <= filters.size())
+            dialog.selectNameFilter(filters.at(options.FilterIndex - 1));
+        dialog.setDefaultSuffix(options.DefaultExt);
+        switch (options.Kind) {
+        case TFileDialogOptions::fkOpen:
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(options.FileMustExist ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+            break;
+        case TFileDialogOptions::fkOpenMultiple:
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::ExistingFiles);
+            break;
+        case TFileDialogOptions::fkSave:
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.OverwritePrompt);
+            break;
+        }
+        if (!options.FileName.isEmpty())
+            dialog.selectFile(options.FileName);
+        TFileDialogResult result;
+        if (dialog.exec() != QDialog::Accepted)
+            return result;
+        result.Accepted = true;
+        result.Files = dialog.selectedFiles();
+        result.FilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+        return result;
+    }
+
+    bool FontDialog(QWidget* parent, QFont& font) override {
+        bool ok = false;
+        const QFont chosen = QFontDialog::getFont(&ok, font, parent);
+        if (ok)
+            font = chosen;
+        return ok;
+    }
+
+    bool ColorDialog(QWidget* parent, QColor& color, const TColorDialogOptions& options) override {
+        for (int i = 0; i < options.CustomColors.size() && i < QColorDialog::customCount(); ++i)
+            QColorDialog::setCustomColor(i, options.CustomColors.at(i));
+        const QColor chosen = QColorDialog::getColor(options.Initial, parent);
+        if (!chosen.isValid())
+            return false;
+        color = chosen;
+        return true;
+    }
+};
+
+TPrompts* gInstalled = nullptr;
+
+} // namespace
+
+TPrompts& Prompts() {
+    static TQtPrompts qtPrompts;
+    return gInstalled != nullptr ? *gInstalled : qtPrompts;
+}
+
+void SetPrompts(TPrompts* prompts) { gInstalled = prompts; }
+
+TModalResult ShowMessage(QWidget* parent, const QString& text, TMsgIcon icon,
+                         TMsgButtons buttons) {
+    return Prompts().MessageBox(parent, text, QStringLiteral("Vexmira"), icon, buttons);
+}
+
+QStringList QtNameFilters(const QString& filter) {
+    QStringList result;
+    const QStringList parts = filter.split(u'|');
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& p : parts.at(i + 1).split(u';', Qt::SkipEmptyParts)) {
+            const QString t = p.trimmed();
+            for (const QString& form : {t, t.toLower(), t.toUpper()})
+                if (!patterns.contains(form))
+                    patterns << form;
+        }
+        result << parts.at(i) + QStringLiteral(" (") + patterns.join(u' ') + u')';
+    }
+    return result;
+}
+
+QString WithDefaultExtension(const QString& fileName, const QString& defaultExt) {
+    if (defaultExt.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName + u'.' + defaultExt;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Desktop services: opening files with their associated program, showing a file in
+// the file manager and writing menu or desktop entries. Main thread only.
+namespace Shell {
+
+// Opens `path` with the program the desktop associates with its type. False when no
+// program could be asked to open it.
+bool OpenDocument(const QString& path);
+
+// Shows the file selected in the file manager (org.freedesktop.FileManager1); when no
+// file manager answers, opens the folder that holds it.
+bool ShowInFolder(const QString& path);
+
+// Writes "<folder>/Vexmira.desktop" starting `executable` in its own folder with the
+// given icon, replacing an entry of that name. Returns the entry's path, or an empty
+// string when it could not be written.
+QString CreateDesktopEntry(const QString& folder, const QString& executable,
+                           const QString& iconPath);
+
+} // namespace Shell

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <map>
+
+// A private home for one test: HOME, XDG_CONFIG_HOME and XDG_DATA_HOME point into a
+// temporary folder for the sandbox's lifetime, and are restored afterwards.
+class TSandbox {
+public:
+    TSandbox();
+    ~TSandbox();
+    TSandbox(const TSandbox&) = delete;
+    TSandbox& operator=(const TSandbox&) = delete;
+
+    QString Path() const { return FDir.path(); }
+    QString Home() const { return FDir.path() + QStringLiteral("/home"); }
+    QString ConfigHome() const { return Home() + QStringLiteral("/.config"); }
+    // A file path inside the sandbox (its folder is created).
+    QString File(const QString& relative) const;
+    // Writes `data` to a file inside the sandbox and returns its path.
+    QString Write(const QString& relative, const QByteArray& data) const;
+
+private:
+    QTemporaryDir FDir;
+    std::map<QByteArray, QByteArray> FSaved;
+    void Set(const char* name, const QString& value);
+};
+
+// Processes Qt events for `ms` milliseconds, or until `done` returns true.
+void PumpEvents(int ms);
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs);

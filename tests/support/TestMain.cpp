@@ -1,0 +1,14 @@
+// The main() of every test executable: a real QApplication (xcb under the test X
+// server, offscreen elsewhere), then GoogleTest.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    // Listing tests must not need a display.
+    if (testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vexmira"));
+    return RUN_ALL_TESTS();
+}
