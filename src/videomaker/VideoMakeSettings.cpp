@@ -1,0 +1,4 @@
+#include "videomaker/VideoMakeSettings.h"
+
+void SetVideoMakeDefaults() {}
+void ReadVideoMakeSection() {}
