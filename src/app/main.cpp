@@ -1,6 +1,19 @@
+#include "app/Startup.h"
+#include "app/state/Icons.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Vexmira"));
+    QApplication::setWindowIcon(AppIcon());
+    // The program lives in the tray while its main window is hidden; it ends only
+    // through the exit command or the close box.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    TApplicationWindows windows;
+    QObject::connect(windows.FmMain.get(), &TFmMain::TerminateRequested, &app,
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+    windows.FmMain->show();
+    return app.exec();
 }

@@ -5,7 +5,16 @@
 #include <QFont>
 #include <QString>
 
+class QAction;
 class QWidget;
+
+// The tray menu's recording items, kept in step with the recording buttons.
+struct TTrayRecordingItems {
+    QAction* MnStart = nullptr;
+    QAction* MnPause = nullptr;
+    QAction* MnResume = nullptr;
+    QAction* MnStop = nullptr;
+};
 
 // What the windows of other subsystems may ask of the main window. The main window
 // implements it and registers itself in the program state at creation.
@@ -18,6 +27,7 @@ public:
     virtual void ShowMainWindow() = 0;    // show it and bring it to the foreground
     virtual void HideMainWindow() = 0;
     virtual void BringToForeground() = 0; // raise and activate, when shown
+    virtual TTrayRecordingItems TrayRecordingItems() = 0;
 };
 
 // Program-wide state, one instance for the whole run. Main thread only.

@@ -1,0 +1,29 @@
+#include "app/Startup.h"
+
+#include "recording/UnitRect.h"
+#include "recording/UnitSetRect.h"
+#include "recording/UnitToolBar.h"
+#include "recording/UnitToolHint.h"
+#include "screenshot/ScreenshotPage.h"
+
+TApplicationWindows::TApplicationWindows() {
+    FmMain = std::make_unique<TFmMain>();
+    FmSetRect = std::make_unique<TFmSetRect>();
+    FmRect = std::make_unique<TFmRect>();
+    FmToolHint = std::make_unique<TFmToolHint>();
+    FmToolBar = std::make_unique<TFmToolBar>();
+    FmScreenRect = std::make_unique<TFmScreenRect>();
+    FmScreenWindowSet = std::make_unique<TFmScreenWindowSet>();
+    FmMain->AttachStartupWindows({FmSetRect.get(), FmRect.get(), FmToolHint.get(),
+                                  FmToolBar.get(), FmScreenRect.get(), FmScreenWindowSet.get()});
+}
+
+TApplicationWindows::~TApplicationWindows() {
+    FmScreenWindowSet.reset();
+    FmScreenRect.reset();
+    FmToolBar.reset();
+    FmToolHint.reset();
+    FmRect.reset();
+    FmSetRect.reset();
+    FmMain.reset();
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+class QWidget;
+
+// Makes `window` an owner-less floating tool window that stays above other windows,
+// never takes the keyboard focus or activation and has no taskbar entry. Call before
+// the window is first shown. Main thread only.
+void MakeFloatingToolWindow(QWidget* window);
