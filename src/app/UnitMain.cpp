@@ -252,15 +252,17 @@ void TFmMain::WMReadOptions() {
     ReadGeneralSettings();
     ReadVideoMakeSection();
 
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() == 2 && QFileInfo(args.at(1)).isFile()) {
+    // One argument naming an existing file is a project to open.
+    const QStringList& args = ProgramState().Arguments;
+    if (args.size() == 1 && QFileInfo(args.at(0)).isFile()) {
         SetActiveTabIndex(1);
         UpdateCaption();
         UpdateProjectMenu();
-        FVideoMakePage->OpenProjectFile(args.at(1));
+        FVideoMakePage->OpenProjectFile(QFileInfo(args.at(0)).absoluteFilePath());
         ui->MnSaveProject->setEnabled(false);
     }
 
+    FOptionsApplied = true;
     if (!ProgramState().ShowIntroduction)
         MnIntroductionClick();
 }

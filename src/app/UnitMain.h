@@ -55,6 +55,8 @@ public:
 
     // Applies the settings once every start-up window exists (posted by the creation).
     void WMReadOptions();
+    // True once WMReadOptions has run.
+    bool OptionsApplied() const { return FOptionsApplied; }
     // The user picked a tab.
     void PageControl1Change();
     // The close box: writes the settings and hides; true when the program is to end.
@@ -111,5 +113,6 @@ private:
     QAction* FMnStop = nullptr;
     QAction* FMnShowMainWindow = nullptr;
     QAction* FMnExit1 = nullptr;
+    bool FOptionsApplied = false;
     bool FSelectingTab = false; // programmatic tab changes do not run PageControl1Change
 };

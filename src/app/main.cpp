@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 #include "app/state/Icons.h"
+#include "app/state/ProgramState.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     // through the exit command or the close box.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    ProgramState().Arguments = QApplication::arguments().mid(1);
     TApplicationWindows windows;
     QObject::connect(windows.FmMain.get(), &TFmMain::TerminateRequested, &app,
                      &QCoreApplication::quit, Qt::QueuedConnection);

@@ -65,3 +65,29 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     }
     return true;
 }
+
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+struct TModalHandler::TImpl {
+    QTimer Timer;
+    QPointer<QWidget> Last;
+};
+
+TModalHandler::TModalHandler(std::function<void(QWidget*)> handler)
+    : FImpl(std::make_unique<TImpl>()) {
+    FImpl->Timer.setInterval(10);
+    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this, handler] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == FImpl->Last || !modal->isVisible())
+            return;
+        FImpl->Last = modal;
+        ++FHandled;
+        handler(modal);
+    });
+    FImpl->Timer.start();
+}
+
+TModalHandler::~TModalHandler() = default;

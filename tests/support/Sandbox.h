@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 
 // A private home for one test: HOME, XDG_CONFIG_HOME and XDG_DATA_HOME point into a
 // temporary folder for the sandbox's lifetime, and are restored afterwards.
@@ -33,3 +34,20 @@ private:
 // Processes Qt events for `ms` milliseconds, or until `done` returns true.
 void PumpEvents(int ms);
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+
+class QWidget;
+
+// Answers the real modal windows the program opens (its own dialogs, not prompts):
+// while it lives, every new modal widget is passed to `handler` once, from the event
+// loop, so the handler can fill and close it.
+class TModalHandler {
+public:
+    explicit TModalHandler(std::function<void(QWidget*)> handler);
+    ~TModalHandler();
+    int Handled() const { return FHandled; }
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+    int FHandled = 0;
+};

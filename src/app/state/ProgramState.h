@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 class QAction;
 class QWidget;
@@ -47,6 +48,9 @@ struct TProgramState {
     bool SpinSyncGuard = false;
 
     TMainWindowLink* MainWindow = nullptr;
+
+    // The command-line arguments of the run, without the program name.
+    QStringList Arguments;
 
     // The folder the media libraries are loaded from.
     QString LibraryPath() const { return AppDir + QStringLiteral("LibAV"); }
