@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -88,6 +89,8 @@ void TFmMain::FormCreate() {
                    Qt::MSWindowsFixedSizeDialogHint);
 
     setWindowTitle(QStringLiteral("Vexmira2.0"));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
 
     // Hints stay on screen for 15 seconds.
     for (QWidget* w : findChildren<QWidget*>())

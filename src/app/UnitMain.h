@@ -82,6 +82,9 @@ public:
     QSystemTrayIcon* TrayIcon1() const { return FTrayIcon1; }
     QMenu* PopupMenuTray() const { return FPopupMenuTray; }
 
+    // Stops a running recording and waits until its file is finalised.
+    void StopRecordingIfRunning();
+
     // The caption rule: "Vexmira2.0 - " followed by the active tab's caption.
     void UpdateCaption();
 
@@ -96,8 +99,6 @@ private:
     void FormCreate();
     void UpdateProjectMenu();
     void CreateTray();
-    // Stops a running recording and waits until its file is finalised.
-    void StopRecordingIfRunning();
     void SetToolBarShowWindowHint(const QString& hint);
 
     std::unique_ptr<Ui::TFmMain> ui;

@@ -3,6 +3,7 @@
 #include "app/state/ProgramState.h"
 
 #include <QApplication>
+#include <QSessionManager>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -16,6 +17,12 @@ int main(int argc, char** argv) {
     TApplicationWindows windows;
     QObject::connect(windows.FmMain.get(), &TFmMain::TerminateRequested, &app,
                      &QCoreApplication::quit, Qt::QueuedConnection);
+    // However the session ends, a running recording is finished first so that its file
+    // is complete.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, windows.FmMain.get(),
+                     [&windows](QSessionManager&) { windows.FmMain->StopRecordingIfRunning(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, windows.FmMain.get(),
+                     [&windows] { windows.FmMain->StopRecordingIfRunning(); });
     windows.FmMain->show();
     return app.exec();
 }

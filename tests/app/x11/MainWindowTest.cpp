@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -165,6 +166,17 @@ TEST_F(MainWindowTest, StoredValuesAreClampedCompletedOrReplaced) {
     // The replaced picture folder is what the next write stores.
     Main()->WriteGeneralSettings();
     EXPECT_TRUE(ReadIni().contains("PictureDir=" + (Box.Home() + QStringLiteral("/Pictures")).toUtf8()));
+}
+
+TEST_F(MainWindowTest, TheStoredPageIsSelectedAgain) {
+    WriteIni("[General]\nShowIntroduction=1\nPageIndex=1\n");
+    Start();
+    EXPECT_EQ(Main()->ActiveTabIndex(), 1);
+    EXPECT_EQ(Main()->windowTitle(), QStringLiteral("Vexmira2.0 - 视频制作"));
+    EXPECT_TRUE(Action("MnNewProject")->isVisible());
+    // The window sits in the middle of the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_NEAR(Main()->geometry().center().x(), screen.center().x(), 2);
 }
 
 TEST_F(MainWindowTest, HiddenBorderAndTabsDecideWhetherTheFrameShows) {
