@@ -11,7 +11,7 @@ TApplicationWindows::TApplicationWindows() {
     FmSetRect = std::make_unique<TFmSetRect>();
     FmRect = std::make_unique<TFmRect>();
     FmToolHint = std::make_unique<TFmToolHint>();
-    FmToolBar = std::make_unique<TFmToolBar>();
+    FmToolBar = std::make_unique<TFmToolBar>(FmToolHint.get());
     FmScreenRect = std::make_unique<TFmScreenRect>();
     FmScreenWindowSet = std::make_unique<TFmScreenWindowSet>();
     FmMain->AttachStartupWindows({FmSetRect.get(), FmRect.get(), FmToolHint.get(),

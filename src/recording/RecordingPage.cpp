@@ -5,6 +5,7 @@
 #include "platform/Profile.h"
 #include "platform/Xdg.h"
 #include "recording/UnitRect.h"
+#include "recording/UnitVideoSize.h"
 #include "ui_RecordingPage.h"
 
 #include <QDir>
@@ -26,6 +27,10 @@ TRecordingPage::TRecordingPage(QWidget* parent)
         connect(spin, &QSpinBox::valueChanged, this, &TRecordingPage::SpinEditLeftChange);
     connect(ui->CheckBoxHideBorder, &QCheckBox::clicked, this,
             &TRecordingPage::CheckBoxHideBorderClick);
+    connect(ui->ComboBoxVideoSize, &QComboBox::activated, this,
+            &TRecordingPage::ComboBoxVideoSizeSelect);
+    connect(ui->ComboBoxVideoType, &QComboBox::activated, this,
+            &TRecordingPage::ComboBoxVideoSizeSelect);
     FSaveDialogDir = Xdg::VideosFolder();
 }
 
@@ -90,6 +95,22 @@ void TRecordingPage::ApplyAreaFrameRule() {
 void TRecordingPage::HideAreaFrame() {
     if (FAreaFrame != nullptr)
         FAreaFrame->HideFrame();
+}
+
+void TRecordingPage::ComboBoxVideoSizeSelect() {
+    QComboBox* sizes = ui->ComboBoxVideoSize;
+    if (sizes->currentText() != QStringLiteral("自定义")) {
+        OldIndex = sizes->currentIndex();
+        return;
+    }
+    // The dialog starts from the rectangle's size, in full-screen mode too.
+    TMainWindowLink* main = ProgramState().MainWindow;
+    TFmVideoSize dialog(main != nullptr ? main->Window() : window(), sizes,
+                        ui->SpinEditWidth->Value(), ui->SpinEditHeight->Value());
+    if (dialog.exec() == QDialog::Accepted)
+        OldIndex = sizes->currentIndex();
+    else
+        sizes->setCurrentIndex(OldIndex);
 }
 
 void TRecordingPage::ReadGeneralSettings(const TProfile& profile) {

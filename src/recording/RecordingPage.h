@@ -52,6 +52,9 @@ public:
 
     // The size-box entry to fall back to when the custom-size dialog is cancelled.
     int OldIndex = -1;
+    // A size or format was picked: "自定义" opens the custom-size dialog, any other entry
+    // becomes the one to fall back to.
+    void ComboBoxVideoSizeSelect();
 
     // Controls other windows of the program work with.
     QPushButton* BtnStart() const;
