@@ -20,8 +20,12 @@ private:
 
 // trunc(part / whole × 100) and trunc(whole × percent / 100) in exact integer arithmetic,
 // so that 58 of 200 is 29 % and not 28.999…
-int PercentOf(int part, int whole) { return whole > 0 ? static_cast<int>(qint64(part) * 100 / whole) : 0; }
-int Percentage(int whole, int percent) { return static_cast<int>(qint64(whole) * percent / 100); }
+int PercentOf(int part, int whole) {
+    return whole > 0 ? static_cast<int>(qint64(part) * 100 / whole) : 0;
+}
+int Percentage(int whole, int percent) {
+    return static_cast<int>(qint64(whole) * percent / 100);
+}
 
 } // namespace
 
@@ -42,8 +46,7 @@ TFmVideoSize::TFmVideoSize(QWidget* mainWindow, QComboBox* sizeBox, int referenc
 
     connect(ui->SpinEditPer, &QSpinBox::valueChanged, this, &TFmVideoSize::SpinEditPerChange);
     connect(ui->SpinEditWidth, &QSpinBox::valueChanged, this, &TFmVideoSize::SpinEditWidthChange);
-    connect(ui->SpinEditHeight, &QSpinBox::valueChanged, this,
-            &TFmVideoSize::SpinEditHeightChange);
+    connect(ui->SpinEditHeight, &QSpinBox::valueChanged, this, &TFmVideoSize::SpinEditHeightChange);
     connect(ui->BtnOk, &QPushButton::clicked, this, &TFmVideoSize::BtnOkClick);
     connect(ui->BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
