@@ -223,8 +223,7 @@ void TFFLogger::Log(QObject* Sender, TLogLevel ALogLevel, const QString& ALogMsg
     TDelivery delivery;
     {
         std::lock_guard lock(GLogLock);
-        if (!FOnLog ||
-            !(ALogLevel <= FLogLevel || (ALogLevel == llVerbose && FLogLevel != llQuiet)))
+        if (!Delivers(ALogLevel))
             return;
         delivery = {
             FOnLog, FTriggerEventInMainThread, {Sender, CurrentThreadID(), ALogLevel, ALogMsg}};
@@ -235,8 +234,7 @@ void TFFLogger::Log(QObject* Sender, TLogLevel ALogLevel, const QString& ALogMsg
 void TFFLogger::Log(QObject* Sender, TLogLevel ALogLevel, const char* format, ...) {
     {
         std::lock_guard lock(GLogLock);
-        if (!FOnLog ||
-            !(ALogLevel <= FLogLevel || (ALogLevel == llVerbose && FLogLevel != llQuiet)))
+        if (!Delivers(ALogLevel))
             return;
     }
     va_list args;
