@@ -1,6 +1,7 @@
 #include "media/FFLoad.h"
 
 #include "media/FFLog.h"
+#include "media/InputFormats.h"
 #include "platform/ElfInfo.h"
 
 #include <QFileInfo>
@@ -227,6 +228,9 @@ void UnloadLibrary(TLibrary library) {
             FF.av_log_set_callback(FF.av_log_default_callback);
             state.LogCallbackInstalled = false;
         }
+        // Own input formats are registrations with libavformat: they end with it.
+        if (library == avFormat)
+            ForgetOwnInputFormats();
         LibraryItem(library).Unfix();
         status.Fixuped = false;
     }
