@@ -3,17 +3,28 @@
 # One GoogleTest executable, registered with CTest test by test. Discovery runs at
 # test time, so executables that need an X server are only started under it.
 function(vx_add_test name)
-  cmake_parse_arguments(T "" "" "LABELS;SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "" "LABELS;SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE vx_testsupport ${T_LIBS} GTest::gtest)
-  set(env "VX_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}" ${T_ENV})
-  if(NOT "x11" IN_LIST T_LABELS)
-    list(APPEND env "QT_QPA_PLATFORM=offscreen")
-  endif()
-  # The property value is a list; its separators must survive the PROPERTIES parsing.
-  string(REPLACE ";" "\\;" env "${env}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${env}" TIMEOUT 300)
+    TEST_LIST ${name}_TESTS
+    PROPERTIES TIMEOUT 300)
+
+  # The discovery module flattens list-valued properties (several labels, several
+  # variables) into separate property names, so the labels and the environment are
+  # set by a second include file that runs after the discovered tests are defined.
+  # Tests without the X server run on Qt's offscreen platform.
+  if("x11" IN_LIST T_LABELS)
+    set(env "")
+  else()
+    set(env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  set(props "${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake")
+  file(WRITE "${props}"
+    "foreach(t IN LISTS ${name}_TESTS)\n"
+    "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${T_LABELS}\" ENVIRONMENT \"${env}\")\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${props}")
 endfunction()

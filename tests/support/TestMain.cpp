@@ -5,6 +5,9 @@
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // Tests find the build's programs and libraries through this variable.
+    if (qEnvironmentVariableIsEmpty("VX_TEST_BINARY_DIR"))
+        qputenv("VX_TEST_BINARY_DIR", VX_TEST_BINARY_DIR);
     // Listing tests must not need a display.
     if (testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
