@@ -104,13 +104,7 @@ void TFmMain::FormCreate() {
     state.CaptureFileName.clear();
 
     // Hotkeys begin disabled at every start.
-    for (QComboBox* box : {FRecordingPage->ComboBoxPause(), FRecordingPage->ComboBoxStop()}) {
-        box->clear();
-        box->addItem(kNoHotKey);
-        box->setCurrentIndex(0);
-    }
-    state.PauseHotKeyName = kNoHotKey;
-    state.StopHotKeyName = kNoHotKey;
+    FRecordingPage->FillHotKeyBoxes();
 
     // The video font starts as the menu font; the video-making settings start from
     // their defaults and then from the settings file.
@@ -195,6 +189,7 @@ void TFmMain::CreateTray() {
 void TFmMain::AttachStartupWindows(const TStartupWindows& windows) {
     FWindows = windows;
     FRecordingPage->SetAreaFrame(windows.Rect);
+    FRecordingPage->SetSelectionWindow(windows.SetRect);
 }
 
 int TFmMain::ActiveTabIndex() const {

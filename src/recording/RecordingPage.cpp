@@ -32,9 +32,11 @@ TRecordingPage::TRecordingPage(QWidget* parent)
     connect(ui->ComboBoxVideoType, &QComboBox::activated, this,
             &TRecordingPage::ComboBoxVideoSizeSelect);
     FSaveDialogDir = Xdg::VideosFolder();
+    SetUpAreaSelection();
+    SetUpHotKeys();
 }
 
-TRecordingPage::~TRecordingPage() = default;
+TRecordingPage::~TRecordingPage() { ReleaseHotKeys(); }
 
 bool TRecordingPage::IsScreenCapture() const { return ui->RBtnScreenCapture->isChecked(); }
 

@@ -8,7 +8,9 @@ class QCheckBox;
 class QComboBox;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class TFmRect;
+class TFmSetRect;
 class TProfile;
 class TSpinEdit;
 namespace Ui {
@@ -24,9 +26,10 @@ public:
     explicit TRecordingPage(QWidget* parent = nullptr);
     ~TRecordingPage() override;
 
-    // The area frame, created after the main window.
-    void SetAreaFrame(TFmRect* frame) { FAreaFrame = frame; }
+    // The area frame and the drag-selection window, created after the main window.
+    void SetAreaFrame(TFmRect* frame);
     TFmRect* AreaFrame() const { return FAreaFrame; }
+    void SetSelectionWindow(TFmSetRect* window);
 
     // Capture mode.
     void RBtnScreenCaptureClick();
@@ -39,6 +42,28 @@ public:
     // otherwise hides it. Used when the 屏幕录像 tab becomes active.
     void ApplyAreaFrameRule();
     void HideAreaFrame();
+
+    // Mouse selection of the rectangle: "指定区域" drags it out, "指定窗口" takes the
+    // window under the cursor once a key or button has been pressed and released. Both
+    // end with the rectangle in the spin boxes, the main window back and a beep.
+    void BtnSelectRectClick();
+    void BtnSelectWindowClick();
+    void TimerGetWindowTimer();
+    // The key or button awaited by the window pick; 0 while none has been pressed.
+    int LastKey = 0;
+
+    // The application as a whole became active or inactive.
+    void ApplicationEvents1Activate();
+    void ApplicationEvents1Deactivate();
+
+    // The hotkey lists: "禁用热键" and every combination no other program holds; both
+    // boxes and both hotkey names start at "禁用热键". Called once at start-up.
+    void FillHotKeyBoxes();
+    void ComboBoxPauseSelect();
+    void ComboBoxStopSelect();
+    // A registered hotkey was pressed: on the 屏幕录像 tab the start/pause/resume key
+    // clicks the first enabled of BtnStart, BtnPause, BtnResume, and the stop key BtnStop.
+    void MyHotKey(unsigned modifiers, unsigned virtualKey);
 
     // The General keys of the recording page, in the file's order: CaptureLeft to
     // VideoType and SaveDir. Reading applies them to the controls and runs the mode
@@ -82,8 +107,26 @@ public:
 
 private:
     void SetRectControlsEnabled(bool enabled);
+    void SetUpAreaSelection();
+    void SetUpHotKeys();
+    void ReleaseHotKeys();
+    bool RecordingTabActive() const;
+    // Puts a rectangle chosen with the mouse into the spin boxes, with the frame sync
+    // held off; a width below 8 or a height below 2 is raised to it.
+    void PutSelectionIntoSpinEdits(const QRect& rect);
+    // The frame shows exactly when the hide-border box is not ticked.
+    void ApplyHideBorderToFrame();
+    void FmRectEdgeDragFinished();
+    void FmRectMoveFinished();
+    void FmSetRectSelectionStarted(QPoint anchor);
+    void FmSetRectSelectionChanged(const QRect& rect);
+    void FmSetRectSelectionFinished();
+    void ComboBoxHotKeySelect(QComboBox* box, QComboBox* other, QString& name,
+                              const QString& otherCommand);
 
     std::unique_ptr<Ui::TRecordingPage> ui;
     TFmRect* FAreaFrame = nullptr;
+    TFmSetRect* FSelectionWindow = nullptr;
+    QTimer* FTimerGetWindow = nullptr;
     QString FSaveDialogDir;
 };
