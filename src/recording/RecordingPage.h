@@ -116,6 +116,9 @@ private:
     void PutSelectionIntoSpinEdits(const QRect& rect);
     // The frame shows exactly when the hide-border box is not ticked.
     void ApplyHideBorderToFrame();
+    // The end of a drag selection or window pick: the frame by the hide-border box, the
+    // main window back, the frame synced, the beep.
+    void EndMouseSelection();
     void FmRectEdgeDragFinished();
     void FmRectMoveFinished();
     void FmSetRectSelectionStarted(QPoint anchor);

@@ -103,6 +103,14 @@ void TRecordingPage::ApplyHideBorderToFrame() {
         FAreaFrame->ShowFrame();
 }
 
+void TRecordingPage::EndMouseSelection() {
+    ApplyHideBorderToFrame();
+    ShowMainWindow();
+    SpinEditLeftChange();
+    ProgramState().SelectionInProgress = false;
+    DesktopInput::Beep();
+}
+
 void TRecordingPage::FmRectEdgeDragFinished() {
     PutSelectionIntoSpinEdits(FAreaFrame->Inner());
     ShowMainWindow();
@@ -141,11 +149,7 @@ void TRecordingPage::FmSetRectSelectionChanged(const QRect& rect) {
 void TRecordingPage::FmSetRectSelectionFinished() {
     PutSelectionIntoSpinEdits(FAreaFrame->Inner());
     FSelectionWindow->EndSelection();
-    ApplyHideBorderToFrame();
-    ShowMainWindow();
-    SpinEditLeftChange();
-    ProgramState().SelectionInProgress = false;
-    DesktopInput::Beep();
+    EndMouseSelection();
 }
 
 void TRecordingPage::BtnSelectWindowClick() {
@@ -170,11 +174,7 @@ void TRecordingPage::TimerGetWindowTimer() {
         return;
     PutSelectionIntoSpinEdits(r);
     FTimerGetWindow->stop();
-    ApplyHideBorderToFrame();
-    ShowMainWindow();
-    SpinEditLeftChange();
-    ProgramState().SelectionInProgress = false;
-    DesktopInput::Beep();
+    EndMouseSelection();
 }
 
 void TRecordingPage::ApplicationEvents1Activate() {
