@@ -3,6 +3,7 @@
 #include "media/FFLoad.h"
 #include "media/FFLog.h"
 #include "media/FrameHook.h"
+#include "media/InputFormats.h"
 #include "media/InterruptCB.h"
 #include "media/MainThread.h"
 #include "media/Previewer.h"
@@ -12,8 +13,6 @@
 #include <cstdarg>
 
 namespace {
-
-std::atomic<TOwnInputFormatLookup> GOwnLookup{nullptr};
 
 // Guards the closing of the codecs that jobs opened, across all jobs.
 std::mutex GCodecListLock;
@@ -66,14 +65,6 @@ void FFRaise(const char* format, ...) {
     vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
     throw FFmpegException(QString::fromUtf8(buffer));
-}
-
-void SetOwnInputFormatLookup(TOwnInputFormatLookup lookup) {
-    GOwnLookup = lookup;
-}
-
-TOwnInputFormatLookup OwnInputFormatLookup() {
-    return GOwnLookup;
 }
 
 int64_t JobNow() {
@@ -166,19 +157,13 @@ bool TCustomFFmpeg::OpenInterrupted() {
 
 namespace {
 
-// Closes an input context, own or not.
-void CloseInputContext(AVFormatContext*& ic, const TOwnInputFormat* own, bool opened) {
+// Closes an input context.
+void CloseInputContext(AVFormatContext*& ic, bool opened) {
     if (!ic)
         return;
-    if (own) {
-        if (opened && own->read_close)
-            own->read_close(ic);
-        FF.av_freep(&ic->priv_data);
-        FF.avformat_free_context(ic);
-        ic = nullptr;
-    } else if (opened) {
+    if (opened)
         FF.avformat_close_input(&ic);
-    } else {
+    else {
         FF.avformat_free_context(ic);
         ic = nullptr;
     }
@@ -188,20 +173,17 @@ void CloseInputContext(AVFormatContext*& ic, const TOwnInputFormat* own, bool op
 
 bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
     AVFormatContext* ic = nullptr;
-    const TOwnInputFormat* own = nullptr;
+    bool own = false;
     bool opened = false;
     std::unique_ptr<TInterruptRegistration> registration;
     try {
         const AVInputFormat* fmt = nullptr;
         if (!FForceFormat.isEmpty()) {
             const QByteArray name = Utf8(FForceFormat);
-            if (TOwnInputFormatLookup lookup = GOwnLookup.load())
-                own = lookup(name.constData());
-            if (!own) {
-                fmt = FF.av_find_input_format(name.constData());
-                if (!fmt)
-                    FFRaise("Unknown input format: \"%s\"", name.constData());
-            }
+            fmt = FindInputFormat(FForceFormat);
+            if (!fmt)
+                FFRaise("Unknown input format: \"%s\"", name.constData());
+            own = IsOwnInputFormat(fmt);
             FForceFormat.clear();
         }
         ic = FF.avformat_alloc_context();
@@ -245,22 +227,13 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
         FLastRead = JobNow();
         const QByteArray url = Utf8(AFileName);
         int ret;
-        if (own) {
-            // Own formats open no file: their option string is the url.
-            ic->url = FF.av_strndup(url.constData(), 1023);
-            ic->flags |= AVFMT_FLAG_NOPARSE;
-            if (own->priv_data_size > 0)
-                ic->priv_data = FF.av_mallocz(own->priv_data_size);
-            ret = own->read_header ? own->read_header(ic) : AVERROR(EINVAL);
-            if (ret < 0) {
-                FF.av_dict_free(&dict);
-                FF.av_freep(&ic->priv_data);
-                FF.avformat_free_context(ic);
-                ic = nullptr;
-            }
-        } else {
-            ret = FF.avformat_open_input(&ic, url.constData(), fmt, &dict); // frees ic on failure
-        }
+        TInputParameters ap;
+        ap.Width = FFrameWidth;
+        ap.Height = FFrameHeight;
+        if (FFrameRate.num > 0 && FFrameRate.den > 0)
+            ap.TimeBase = av_inv_q(FFrameRate);
+        // Own formats open no file: their option string is the url.
+        ret = ::OpenInput(&ic, AFileName, fmt, &ap, &dict); // frees ic on failure
         FF.av_dict_free(&dict);
         if (ret < 0) {
             FLastRead = INT64_MAX;
@@ -271,7 +244,7 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
         }
         opened = true;
 
-        if (FProgramId > 0 && !own) {
+        if (FProgramId > 0) {
             bool found = false;
             for (unsigned i = 0; i < ic->nb_programs; ++i)
                 if (ic->programs[i]->id == FProgramId)
@@ -279,7 +252,7 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
             if (!found) {
                 FLastRead = INT64_MAX;
                 registration.reset();
-                CloseInputContext(ic, own, opened);
+                CloseInputContext(ic, opened);
                 FLastErrMsg = QStringLiteral("Specified program id not found");
                 ResetInputOptions();
                 return false;
@@ -296,14 +269,14 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
             OnBeforeFindStreamInfo(this, ic);
 
         FLastRead = JobNow();
-        if (!own) {
+        {
             ret = FF.avformat_find_stream_info(ic, nullptr);
             if (ret < 0 && Verbose >= 0) {
                 FLastRead = INT64_MAX;
                 registration.reset();
                 FLastErrMsg = QStringLiteral("%1: could not find codec parameters").arg(AFileName);
                 FFLogger().Log(nullptr, llVerbose, FLastErrMsg);
-                CloseInputContext(ic, own, opened);
+                CloseInputContext(ic, opened);
                 ResetInputOptions();
                 return false;
             }
@@ -312,7 +285,7 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
         int64_t timestamp = FStartTime;
         if (ic->start_time != AV_NOPTS_VALUE)
             timestamp += ic->start_time;
-        if (FStartTime != 0 && !own) {
+        if (FStartTime != 0) {
             FLastRead = JobNow();
             ret = FF.avformat_seek_file(ic, -1, INT64_MIN, timestamp, timestamp, 0);
             if (ret < 0 && Verbose > 0)
@@ -341,14 +314,14 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
             switch (type) {
             case AVMEDIA_TYPE_VIDEO: {
                 ist->forced = forced[type];
-                if (FDisable[type] && !own)
+                if (FDisable[type])
                     st->discard = AVDISCARD_ALL;
                 break;
             }
             case AVMEDIA_TYPE_AUDIO:
             case AVMEDIA_TYPE_SUBTITLE:
                 ist->forced = forced[type];
-                if (FDisable[type] && !own)
+                if (FDisable[type])
                     st->discard = AVDISCARD_ALL;
                 break;
             case AVMEDIA_TYPE_DATA:
@@ -367,7 +340,7 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
         file->ts_offset = FCopyTs ? FInputTsOffset : FInputTsOffset - (FStartTime ? timestamp : 0);
         if (FStartTime == 0 && !FCopyTs && ic->start_time != AV_NOPTS_VALUE)
             file->ts_offset = FInputTsOffset - ic->start_time;
-        if (Verbose >= 0 && !own)
+        if (Verbose >= 0)
             FF.av_dump_format(ic, fileIndex, url.constData(), 0);
         FInputFiles.push_back(std::move(file));
         ResetInputOptions();
@@ -375,7 +348,7 @@ bool TCustomFFmpeg::OpenInput(const QString& AFileName) {
     } catch (const std::exception& error) {
         FLastRead = INT64_MAX;
         registration.reset();
-        CloseInputContext(ic, own, opened);
+        CloseInputContext(ic, opened);
         FLastErrMsg = QString::fromUtf8(error.what());
         ResetInputOptions();
         return false;
@@ -800,7 +773,7 @@ void TCustomFFmpeg::FreeAll() {
     }
     FInputStreams.clear();
     for (auto& file : FInputFiles)
-        CloseInputContext(file->ctx, file->own, true);
+        CloseInputContext(file->ctx, true);
     FInputFiles.clear();
     if (FHookChain)
         FHookChain->ReleaseAll();

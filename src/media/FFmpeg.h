@@ -4,6 +4,7 @@
 #include "media/FFApi.h"
 #include "media/FFErrors.h"
 #include "media/FFOptionRecords.h"
+#include "media/FFUtils.h"
 
 #include <QImage>
 #include <QString>
@@ -45,12 +46,6 @@ public:
     using EFFError::EFFError;
 };
 
-// The picture layout handed to raw-picture hooks: four planes and their line sizes.
-struct TAVPicture {
-    uint8_t* data[4] = {};
-    int linesize[4] = {};
-};
-
 enum TPostHook : unsigned { phPreview = 1, phBitmap = 2, phHBITMAP = 4 };
 using TPostHooks = unsigned; // a set of TPostHook bits
 
@@ -75,24 +70,6 @@ using TJobPreviewBitmapEvent =
     std::function<void(TCustomFFmpeg* Sender, QImage* ABitmap, int AFrameNumber, int64_t APTS)>;
 using TJobBeforeFindStreamInfoEvent =
     std::function<void(TCustomFFmpeg* Sender, AVFormatContext* AFormatContext)>;
-
-// The program's own input formats, opened by name instead of through libavformat's
-// demuxer list: read_header creates the one stream of the context, read_packet fills a
-// packet (AVERROR(EAGAIN): nothing yet), read_close releases. priv_data is allocated
-// zero-filled with priv_data_size bytes before read_header and freed after read_close.
-struct TOwnInputFormat {
-    const char* name = nullptr;
-    const char* long_name = nullptr;
-    int priv_data_size = 0;
-    int (*read_header)(AVFormatContext* s) = nullptr;
-    int (*read_packet)(AVFormatContext* s, AVPacket* pkt) = nullptr;
-    int (*read_close)(AVFormatContext* s) = nullptr;
-};
-// Where the job looks own input formats up by name (null: none known). The registry of
-// own input formats installs itself here. Thread-safe to read.
-using TOwnInputFormatLookup = const TOwnInputFormat* (*)(const char* name);
-void SetOwnInputFormatLookup(TOwnInputFormatLookup lookup);
-TOwnInputFormatLookup OwnInputFormatLookup();
 
 // The generic options of a job: every accepted name=value in order, and which kind of
 // context took it.

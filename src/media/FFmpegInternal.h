@@ -8,7 +8,7 @@
 
 struct TCustomFFmpeg::TInputFile {
     AVFormatContext* ctx = nullptr;
-    const TOwnInputFormat* own = nullptr; // read through its operations, not libavformat
+    bool own = false; // one of the program's own input formats
     QString name;
     bool eof_reached = false;
     bool no_packet = false; // asked again later (EAGAIN)

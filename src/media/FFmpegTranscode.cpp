@@ -127,7 +127,7 @@ void TCustomFFmpeg::SetupStreams() {
         }
     }
     for (auto& ist : FInputStreams)
-        if (ist->discard && !FInputFiles[size_t(ist->file_index)]->own)
+        if (ist->discard)
             ist->st->discard = AVDISCARD_ALL;
 
     // refusals of stream copy with processing of decoded frames
@@ -193,9 +193,7 @@ void TCustomFFmpeg::SetupStreams() {
             AVRational rate = ost.frame_rate;
             if (rate.num <= 0 || rate.den <= 0) {
                 AVFormatContext* ic = FInputFiles[size_t(ist.file_index)]->ctx;
-                rate = FInputFiles[size_t(ist.file_index)]->own
-                           ? ist.st->avg_frame_rate
-                           : FF.av_guess_frame_rate(ic, ist.st, nullptr);
+                rate = FF.av_guess_frame_rate(ic, ist.st, nullptr);
                 if (rate.num <= 0 || rate.den <= 0)
                     rate = ist.st->r_frame_rate;
                 if (rate.num <= 0 || rate.den <= 0)
@@ -415,16 +413,7 @@ void TCustomFFmpeg::WaitWhilePaused() {
 }
 
 int TCustomFFmpeg::ReadPacket(TInputFile& file, AVPacket* pkt) {
-    if (!file.own)
-        return FF.av_read_frame(file.ctx, pkt);
-    FF.av_packet_unref(pkt);
-    const int ret = file.own->read_packet(file.ctx, pkt);
-    if (ret < 0) {
-        FF.av_packet_unref(pkt);
-        return ret;
-    }
-    pkt->stream_index = 0;
-    return 0;
+    return FF.av_read_frame(file.ctx, pkt);
 }
 
 void TCustomFFmpeg::FlushInputFile(int fileIndex) {
@@ -581,8 +570,8 @@ void TCustomFFmpeg::Transcode() {
             if (pkt->dts != AV_NOPTS_VALUE)
                 pkt->dts = int64_t(double(pkt->dts) * scale);
         }
-        if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE && !file.own &&
-            file.ctx->iformat && (file.ctx->iformat->flags & AVFMT_TS_DISCONT) && !FCopyTs) {
+        if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE && file.ctx->iformat &&
+            (file.ctx->iformat->flags & AVFMT_TS_DISCONT) && !FCopyTs) {
             const int64_t dts = FF.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
             const int64_t delta = dts - ist.next_pts;
             if (std::llabs(delta) > int64_t(FDtsDeltaThreshold * AV_TIME_BASE) ||

@@ -19,86 +19,37 @@ std::mutex& PostHookLock() {
 // ---------------------------------------------------------------------------------------
 // pictures and bitmaps
 
-namespace {
-
-struct TBitmapFormat {
-    QImage::Format Image;
-    AVPixelFormat Pixel;
-};
-
-bool BitmapFormat(int bitsPixel, TBitmapFormat& format) {
-    switch (bitsPixel) {
-    case 16:
-        format = {QImage::Format_RGB16, AV_PIX_FMT_RGB565};
-        return true;
-    case 24:
-        format = {QImage::Format_RGB888, AV_PIX_FMT_RGB24};
-        return true;
-    case 32:
-        format = {QImage::Format_RGB32, AV_PIX_FMT_BGRA};
-        return true;
-    default:
+bool TPictureBitmap::ToBitmap(AVFrame* frame) {
+    try {
+        if (FConverter.BitsPixel() != BitsPixel)
+            FConverter.SetBitsPixel(BitsPixel);
+    } catch (const std::exception& error) {
+        Error = QString::fromUtf8(error.what());
         return false;
     }
-}
-
-} // namespace
-
-TPictureBitmap::~TPictureBitmap() {
-    if (FTo)
-        FF.sws_freeContext(FTo);
-    if (FFrom)
-        FF.sws_freeContext(FFrom);
-}
-
-bool TPictureBitmap::ToBitmap(const AVFrame* frame) {
-    TBitmapFormat format;
-    if (!BitmapFormat(BitsPixel, format)) {
-        Error = QStringLiteral("Unsupported bitmap bit depth %1").arg(BitsPixel);
+    FPicture = TAVPicture::Of(frame);
+    if (!FConverter.PictureToRGB(&FPicture, AVPixelFormat(frame->format), frame->width,
+                                 frame->height, true)) {
+        Error = FConverter.LastErrMsg();
         return false;
     }
-    if (Bitmap.width() != frame->width || Bitmap.height() != frame->height ||
-        Bitmap.format() != format.Image)
-        Bitmap = QImage(frame->width, frame->height, format.Image);
-    if (Bitmap.isNull()) {
-        Error =
-            QStringLiteral("Cannot allocate a %1x%2 bitmap").arg(frame->width).arg(frame->height);
-        return false;
-    }
-    FTo = FF.sws_getCachedContext(FTo, frame->width, frame->height, AVPixelFormat(frame->format),
-                                  frame->width, frame->height, format.Pixel, SWS_BICUBIC, nullptr,
-                                  nullptr, nullptr);
-    if (!FTo) {
-        Error = QStringLiteral("Cannot convert %1 pictures to bitmaps")
-                    .arg(QString::fromUtf8(FF.av_get_pix_fmt_name(AVPixelFormat(frame->format))));
-        return false;
-    }
-    uint8_t* dst[4] = {Bitmap.bits(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(Bitmap.bytesPerLine()), 0, 0, 0};
-    FF.sws_scale(FTo, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
     return true;
 }
 
 bool TPictureBitmap::FromBitmap(AVFrame* frame) {
-    TBitmapFormat format;
-    if (!BitmapFormat(BitsPixel, format) || Bitmap.width() != frame->width ||
-        Bitmap.height() != frame->height) {
-        Error = QStringLiteral("The bitmap does not fit the picture");
+    if (!FConverter.RGBPictureRef()) {
+        Error = QStringLiteral("The bitmap holds no picture");
         return false;
     }
-    const QImage image =
-        Bitmap.format() == format.Image ? Bitmap : Bitmap.convertToFormat(format.Image);
-    FFrom = FF.sws_getCachedContext(FFrom, frame->width, frame->height, format.Pixel, frame->width,
-                                    frame->height, AVPixelFormat(frame->format), SWS_BICUBIC,
-                                    nullptr, nullptr, nullptr);
-    if (!FFrom) {
-        Error = QStringLiteral("Cannot convert bitmaps to %1 pictures")
-                    .arg(QString::fromUtf8(FF.av_get_pix_fmt_name(AVPixelFormat(frame->format))));
-        return false;
+    FConverter.BitmapToRGB();
+    if (FConverter.RGBPictureRef() == FConverter.RGBPicture()) {
+        FPicture = TAVPicture::Of(frame);
+        if (!FConverter.RGBToPicture(&FPicture, AVPixelFormat(frame->format), frame->width,
+                                     frame->height)) {
+            Error = FConverter.LastErrMsg();
+            return false;
+        }
     }
-    const uint8_t* src[4] = {image.constBits(), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    FF.sws_scale(FFrom, src, srcStride, 0, frame->height, frame->data, frame->linesize);
     return true;
 }
 
@@ -146,15 +97,6 @@ bool Deinterlace(AVFrame* frame) {
     return true;
 }
 
-TAVPicture PictureOf(AVFrame* frame) {
-    TAVPicture picture;
-    for (int i = 0; i < 4; ++i) {
-        picture.data[i] = frame->data[i];
-        picture.linesize[i] = frame->linesize[i];
-    }
-    return picture;
-}
-
 // The bitmap hook procedure; false when the hook is to be disconnected.
 bool RunBitmapHook(TCustomFFmpeg* job, const TJobVideoHookEvent& hook, TPictureBitmap& bitmap,
                    AVFrame* frame, int frameNumber, int64_t pts) {
@@ -166,7 +108,7 @@ bool RunBitmapHook(TCustomFFmpeg* job, const TJobVideoHookEvent& hook, TPictureB
     bitmap.FrameNumber = frameNumber;
     bool update = true, stopHook = false;
     try {
-        hook(job, &bitmap.Bitmap, frameNumber, pts, update, stopHook);
+        hook(job, &bitmap.Bitmap(), frameNumber, pts, update, stopHook);
     } catch (const std::exception& error) {
         FFLogger().Log(nullptr, llError,
                        QStringLiteral("Error occurs VideoHook event: ") +
@@ -299,7 +241,7 @@ AVFrame* TCustomFFmpeg::InputProcessing(TInputStream& ist, AVFrame* frame) {
         FF.av_frame_copy(copy, frame);
     }
     if (OnInputFrameHook) {
-        TAVPicture picture = PictureOf(copy);
+        TAVPicture picture = TAVPicture::Of(copy);
         OnInputFrameHook(this, &picture, copy->format, ist.frame_number, copy->width, copy->height,
                          ist.pts);
     }
@@ -309,7 +251,7 @@ AVFrame* TCustomFFmpeg::InputProcessing(TInputStream& ist, AVFrame* frame) {
                            ist.pts))
             FInputHookOff = true;
     } else if (!OnInputVideoHook && !FHookChain->Empty()) {
-        TAVPicture picture = PictureOf(copy);
+        TAVPicture picture = TAVPicture::Of(copy);
         FHookChain->Run(&picture, copy->format, copy->width, copy->height, ist.pts);
     }
     return copy;
@@ -333,7 +275,7 @@ AVFrame* TCustomFFmpeg::OutputProcessing(TOutputStream& ost, AVFrame* frame, int
             FOutputHookOff = true;
     }
     if (OnOutputFrameHook) {
-        TAVPicture picture = PictureOf(copy);
+        TAVPicture picture = TAVPicture::Of(copy);
         OnOutputFrameHook(this, &picture, copy->format, frameNumber, copy->width, copy->height,
                           pts);
         FHookChain->OutputBitmap.FrameNumber = 0; // the picture may have changed
@@ -375,12 +317,12 @@ void TCustomFFmpeg::PostHookProcessing(TOutputStream& ost, AVFrame* frame, int f
     // The handlers and the paint run outside the lock: the main thread may change the
     // post hooks meanwhile without waiting for this thread.
     if (bitmapWanted) {
-        OnPreviewBitmap(this, &bitmap.Bitmap, frameNumber, pts);
+        OnPreviewBitmap(this, &bitmap.Bitmap(), frameNumber, pts);
         return;
     }
     if (!FPreviewer)
         FPreviewer = std::make_unique<TPreviewer>();
-    if (!FPreviewer->Paint(bitmap.Bitmap, pts)) {
+    if (!FPreviewer->Paint(bitmap.Bitmap(), pts)) {
         // the user closed the window: no more previews for this job
         std::lock_guard lock(PostHookLock());
         FPostHooks &= ~unsigned(phPreview);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/FFApi.h"
+#include "media/FFUtils.h"
 
 #include <QImage>
 #include <QString>
@@ -19,33 +20,26 @@
 //     void Release(void* ctx);                                      // optional
 // Configure is required when arguments are given; a non-zero result fails.
 
-struct TAVPicture;
-
 // The lock shared by every job's post hooks and previewer.
 std::mutex& PostHookLock();
 
-// Converts pictures to RGB bitmaps of 16, 24 or 32 bits per pixel and back. Not
-// thread-safe; one per hook.
+// A hook's picture converter: the picture as an RGB bitmap of 8, 15, 16, 24 or 32 bits
+// per pixel and back. Not thread-safe; one per hook.
 class TPictureBitmap {
 public:
-    TPictureBitmap() = default;
-    ~TPictureBitmap();
-    TPictureBitmap(const TPictureBitmap&) = delete;
-    TPictureBitmap& operator=(const TPictureBitmap&) = delete;
-
     int BitsPixel = 24;
-    // Fills Bitmap from the picture; false with Error.
-    bool ToBitmap(const AVFrame* frame);
-    // Writes Bitmap back into the picture (same size); false with Error.
+    // Fills Bitmap() from the picture; false with Error.
+    bool ToBitmap(AVFrame* frame);
+    // Writes Bitmap() back into the picture ToBitmap was given; false with Error.
     bool FromBitmap(AVFrame* frame);
+    QImage& Bitmap() { return FConverter.Bitmap(); }
 
-    QImage Bitmap;
     QString Error;
-    int FrameNumber = 0; // the frame Bitmap holds (0: none)
+    int FrameNumber = 0; // the frame Bitmap() holds (0: none)
 
 private:
-    SwsContext* FTo = nullptr;
-    SwsContext* FFrom = nullptr;
+    TFormatConverter FConverter;
+    TAVPicture FPicture; // the picture the converter may use in place
 };
 
 class TVideoHookChain {
