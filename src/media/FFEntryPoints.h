@@ -410,7 +410,8 @@
     X(sws_getCoefficients)                                                                         \
     X(sws_setColorspaceDetails)                                                                    \
     X(sws_getDefaultFilter)                                                                        \
-    X(sws_freeFilter)
+    X(sws_freeFilter)                                                                              \
+    X(sws_alloc_context)
 #define VX_SWSCALE_VARIABLES(X)
 
 // libswresample: sample-rate, sample-format and channel-layout conversion.

@@ -1,0 +1,126 @@
+#pragma once
+
+// The job's file and stream records, shared by the job's source files only.
+
+#include "media/FFmpeg.h"
+
+#include <QByteArray>
+
+struct TCustomFFmpeg::TInputFile {
+    AVFormatContext* ctx = nullptr;
+    bool own = false; // one of the program's own input formats
+    QString name;
+    bool eof_reached = false;
+    bool no_packet = false; // asked again later (EAGAIN)
+    int ist_index = 0;      // first stream in the input stream table
+    int nb_streams = 0;
+    int64_t ts_offset = 0; // µs
+    std::vector<double> ts_scale;
+    int64_t duration = AV_NOPTS_VALUE; // µs
+};
+
+struct TCustomFFmpeg::TInputStream {
+    int file_index = 0;
+    AVStream* st = nullptr;
+    bool discard = true;
+    bool decoding_needed = false;
+    AVCodecContext* dec = nullptr;
+    const AVCodec* forced = nullptr; // decoder chosen by name at open
+    int64_t sample_index = 0;
+    int frame_number = 0; // decoded video frames
+    int64_t start = 0;
+    int64_t next_pts = AV_NOPTS_VALUE; // µs
+    int64_t pts = 0;                   // µs
+    bool is_start = true;
+    bool showed_multi_packet_warning = false;
+    bool is_past_recording_time = false;
+    bool flushed = false;
+    bool used = false;
+    AVFrame* frame = nullptr;
+    // hook copies of the decoded picture
+    AVFrame* hook_frame = nullptr;
+    // audio frame changes
+    int last_rate = 0, last_channels = 0, last_format = -1;
+};
+
+struct TCustomFFmpeg::TOutputStream {
+    int file_index = 0;
+    int index = 0;         // stream index in its output
+    int source_index = -1; // input stream feeding it in the current part
+    int part = 0;          // join part this record serves
+    AVStream* st = nullptr;
+    AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    bool encoding_needed = false;
+    bool stream_copy = false;
+    bool closed = false; // join: no more frames for this part
+    int frame_number = 0;
+    int64_t sync_opts = 0; // next frame (video, in frame intervals) or sample (audio)
+    const AVCodec* codec = nullptr;
+    AVCodecContext* enc = nullptr;
+    bool encoder_opened = false;
+    int64_t last_mux_dts = AV_NOPTS_VALUE; // in st->time_base
+    int64_t copy_time = 0;                 // µs reached by stream copy
+    std::vector<AVBSFContext*> bsfs;
+
+    // wanted settings from the option state when the stream was created
+    int width = 0, height = 0;
+    AVPixelFormat pix_fmt = AV_PIX_FMT_NONE;
+    AVRational frame_rate{0, 0};
+    double aspect = 0;
+    float qscale = 0;
+    int sample_rate = 0, channels = 0;
+    AVSampleFormat sample_fmt = AV_SAMPLE_FMT_NONE;
+    float audio_qscale = -99999;
+    uint32_t codec_tag = 0;
+    QString language;
+    QString filters;
+    int top_field_first = -1;
+    std::vector<int64_t> forced_kf_pts; // in µs
+    size_t forced_kf_index = 0;
+    int max_frames = INT32_MAX;
+    int sync_method = -1; // video sync in force for this output
+
+    // video path
+    SwsContext* sws = nullptr;
+    int sws_w = 0, sws_h = 0, sws_fmt = -1;
+    AVFrame* scaled = nullptr;
+    AVFilterGraph* graph = nullptr;
+    AVFilterContext* buffersrc = nullptr;
+    AVFilterContext* buffersink = nullptr;
+    int graph_w = 0, graph_h = 0, graph_fmt = -1;
+    AVFrame* filtered = nullptr;
+    int in_w = 0, in_h = 0, in_fmt = -1; // last picture seen, to report changes
+
+    // audio path
+    SwrContext* swr = nullptr;
+    int swr_rate = 0, swr_fmt = -1;
+    AVChannelLayout swr_layout{};
+    AVAudioFifo* fifo = nullptr;
+    AVFrame* audio_frame = nullptr;
+    int frame_size = 0;
+
+    AVFrame* out_hook = nullptr; // the output hooks' copy of the picture
+    AVPacket* pkt = nullptr;
+    int64_t bytes = 0;
+    float last_quality = -1;
+
+    // output time reached, µs
+    int64_t OutputTime() const;
+};
+
+struct TCustomFFmpeg::TOutputFile {
+    AVFormatContext* ctx = nullptr;
+    QString name;
+    int ost_index = 0; // first of its streams in the output stream table
+    int nb_streams = 0;
+    int64_t recording_time = INT64_MAX;
+    int64_t start_time = 0;
+    int64_t limit_filesize = 0;
+    int video_sync_method = -1;
+    bool header_written = false;
+    bool io_open = false;
+};
+
+// Throws FFmpegException with a printf-formatted message.
+[[noreturn]] void FFRaise(const char* format, ...) __attribute__((format(printf, 1, 2)));
+QString FFFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
