@@ -34,9 +34,8 @@ struct TScreenCaptureState {
     std::unique_ptr<TX11FrameWindow> frame;
 
     TX11ScreenGrabber Grabber;
-    TCursorImage Cursor;    // reused by every read
-    int64_t FirstDue = 0;   // wall clock due time of the first picture, µs
-    int64_t ClockShift = 0; // µs taken out of the timeline by re-basing after pauses
+    TCursorImage Cursor; // reused by every read
+    int64_t Slot = -1;   // the current picture's slot on the recording's timeline
 };
 
 struct TScreenCaptureRecord {
@@ -210,10 +209,10 @@ int64_t WaitForSlot(TScreenCaptureState& g) {
     if (!g.Started) {
         g.time_frame = TimeFrameAt(g, now);
         g.time_start = now;
-        g.FirstDue = DueTime(g, g.time_frame + UnitsPerPicture);
         g.Started = true;
     }
     g.time_frame += UnitsPerPicture;
+    ++g.Slot;
     int64_t delay = DueTime(g, g.time_frame) - now;
     while (delay > 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
@@ -224,14 +223,14 @@ int64_t WaitForSlot(TScreenCaptureState& g) {
     if (-delay > RebaseGap) {
         // The job was paused: start the clock again now, and let this picture follow the
         // last one delivered, so the pause leaves neither a gap nor a burst.
-        const int64_t late = DueTime(g, g.time_frame);
         g.time_frame = TimeFrameAt(g, now);
-        g.ClockShift += DueTime(g, g.time_frame) - late;
     } else if (interval > 0 && -delay > interval) {
         // Grabbing or encoding fell behind: take the slot the clock is in now.
-        g.time_frame += -delay / interval * UnitsPerPicture;
+        const int64_t missed = -delay / interval;
+        g.time_frame += missed * UnitsPerPicture;
+        g.Slot += missed;
     }
-    return DueTime(g, g.time_frame) - g.ClockShift - g.FirstDue;
+    return MulDivRound(g.Slot, int64_t(g.time_base.num) * 1000000, g.time_base.den);
 }
 
 int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
