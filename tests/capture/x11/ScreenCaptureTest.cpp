@@ -140,6 +140,8 @@ TEST_F(ScreenCapture, RectangleIsClippedToTheScreen) {
 }
 
 TEST_F(ScreenCapture, FrameRateComesFromTheOptionsTheJobOrFifteen) {
+    RegisterScreenCapture(); // a second time: still one format of the name
+    EXPECT_EQ(OwnInputFormatNames().count(ScreenCaptureName), 1);
     ASSERT_EQ(OpenScreen(""), 0);
     EXPECT_TRUE(Logged("frame rate assume as 1/15."));
     EXPECT_EQ(av_q2d(FIc->streams[0]->avg_frame_rate), 15.0);
