@@ -1,9 +1,10 @@
 #include "capture/WaveCapture.h"
 
 #include "capture/HandleTable.h"
-#include "capture/SdlLoad.h"
 #include "capture/SourceOptions.h"
 #include "media/Event.h"
+#include "media/FFLoad.h"
+#include "media/SDLLoader.h"
 
 #include <atomic>
 #include <cstring>
@@ -28,6 +29,7 @@ struct TWaveCaptureState {
     int B = 0; // bytes per capture buffer
 
     // The device: an SDL capture device filling the handed buffers in turn.
+    TSDLLoader Sdl;
     bool SdlInitialised = false;
     std::atomic<SDL_AudioDeviceID> device_handle{0};
     std::vector<uint8_t> buffers[2];
@@ -54,8 +56,8 @@ TWaveCaptureState*& StateOf(AVFormatContext* s) {
     return static_cast<TWaveCaptureRecord*>(s->priv_data)->State;
 }
 
-const char* SdlError() {
-    const char* text = SdlAudio().SDL_GetError();
+const char* SdlError(const TSDLApi& sdl) {
+    const char* text = sdl.SDL_GetError();
     return text && *text ? text : "unknown SDL error";
 }
 
@@ -144,15 +146,15 @@ void CloseDevice(TWaveCaptureState& w) {
         // Closing waits for a running callback, which may itself wait for the main thread
         // to deliver a log line: close on a helper thread and keep serving meanwhile.
         TEvent closed;
-        std::thread closer([dev, &closed] {
-            SdlAudio().SDL_CloseAudioDevice(dev);
+        std::thread closer([&w, dev, &closed] {
+            w.Sdl.Api().SDL_CloseAudioDevice(dev);
             closed.SetEvent();
         });
         closed.WaitServing();
         closer.join();
     }
     if (w.SdlInitialised) {
-        SdlAudio().SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        w.Sdl.Api().SDL_QuitSubSystem(SDL_INIT_AUDIO);
         w.SdlInitialised = false;
     }
     for (AVPacket*& packet : w.Queue)
@@ -163,20 +165,20 @@ void CloseDevice(TWaveCaptureState& w) {
 // Noticed on reads: SDL has given the device up (it was unplugged or its server died).
 void CheckDeviceLost(TWaveCaptureState& w) {
     const SDL_AudioDeviceID dev = w.device_handle;
-    if (dev && !w.stopped && SdlAudio().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
+    if (dev && !w.stopped && w.Sdl.Api().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
         FF.av_log(w.log_context, AV_LOG_INFO, "waveIn device closed.\n");
         w.stopped = true;
     }
 }
 
 bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
-    TSdlAudioApi& sdl = SdlAudio();
-    if (!sdl.Load()) {
-        FF.av_log(s, AV_LOG_ERROR, "%s\n", sdl.LastError().toUtf8().constData());
+    if (!w.Sdl.Load(FFLoader.LibraryPath(), SDLLibraryFileName)) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", w.Sdl.LastErrMsg().toUtf8().constData());
         return false;
     }
+    const TSDLApi& sdl = w.Sdl.Api();
     if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError());
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
         return false;
     }
     w.SdlInitialised = true;
@@ -215,7 +217,7 @@ bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
     want.userdata = &w;
     const SDL_AudioDeviceID dev = sdl.SDL_OpenAudioDevice(name, 1, &want, nullptr, 0);
     if (dev == 0) {
-        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError());
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
         return false;
     }
     w.device_handle = dev;

@@ -28,7 +28,8 @@
 // soon as it is copied; every filled buffer becomes one queued packet. A read returns
 // the oldest queued packet, waits up to a second for one (AVERROR(EAGAIN) after that,
 // or at once in non-blocking mode), and returns AVERROR_EOF once the device has stopped.
-// SDL's driver is chosen as SDL does ($SDL_AUDIODRIVER); SDL converts the device's own
+// SDL (the one file the process uses, SDLLoader.h, from the media library folder) picks
+// its driver as it does ($SDL_AUDIODRIVER); SDL converts the device's own
 // format to the one asked for. Packets carry no time stamps.
 
 inline constexpr const char* WaveCaptureName = "wavecapture";
