@@ -1,0 +1,285 @@
+#include "capture/ScreenCapture.h"
+
+#include "capture/CursorPainter.h"
+#include "capture/SourceOptions.h"
+#include "platform/X11FrameWindow.h"
+#include "platform/X11ScreenGrabber.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace {
+
+constexpr int64_t UnitsPerPicture = 1000000; // time_frame counts millionths of a picture
+constexpr int64_t RebaseGap = 1000000;       // µs: a longer gap means the job was paused
+
+// The per-open state; the zero-filled record FFmpeg allocates holds a pointer to it.
+struct TScreenCaptureState {
+    unsigned long window_handle = 0;
+    AVRational time_base{0, 0}; // seconds per picture
+    int64_t time_frame = 0;     // due time of the next picture, in millionths of a picture
+    int64_t time_start = 0;     // wall clock of the first read, µs
+    std::atomic<bool> Started{false};
+    int x_off = 0, y_off = 0;
+    bool cursor = false;
+    int size = 0;
+    int width = 0, height = 0;
+    int bpp = 0;
+    bool client = false;
+    bool show_frame = false;
+    std::unique_ptr<TX11FrameWindow> frame;
+
+    TX11ScreenGrabber Grabber;
+    TCursorImage Cursor; // reused by every read
+    int64_t Slot = -1;   // the current picture's slot on the recording's timeline
+};
+
+struct TScreenCaptureRecord {
+    TScreenCaptureState* State;
+};
+
+TScreenCaptureState*& StateOf(AVFormatContext* s) {
+    return static_cast<TScreenCaptureRecord*>(s->priv_data)->State;
+}
+
+// t × num / den, rounded to the nearest whole number, without overflow.
+int64_t MulDivRound(int64_t t, int64_t num, int64_t den) {
+    const __int128 product = __int128(t) * num;
+    const __int128 half = den / 2;
+    return int64_t(product >= 0 ? (product + half) / den : (product - half) / den);
+}
+
+// The wall-clock time (µs) at which `timeFrame` is due.
+int64_t DueTime(const TScreenCaptureState& g, int64_t timeFrame) {
+    return MulDivRound(timeFrame, g.time_base.num, g.time_base.den);
+}
+
+// The time frame of wall-clock time `now`.
+int64_t TimeFrameAt(const TScreenCaptureState& g, int64_t now) {
+    return MulDivRound(now, g.time_base.den, g.time_base.num);
+}
+
+AVPixelFormat PixelFormatOf(TScreenPixelFormat format) {
+    switch (format) {
+    case spfPal8:
+        return AV_PIX_FMT_PAL8;
+    case spfRgb555LE:
+        return AV_PIX_FMT_RGB555LE;
+    case spfRgb565LE:
+        return AV_PIX_FMT_RGB565LE;
+    case spfRgb555BE:
+        return AV_PIX_FMT_RGB555BE;
+    case spfRgb565BE:
+        return AV_PIX_FMT_RGB565BE;
+    case spfBgr24:
+        return AV_PIX_FMT_BGR24;
+    case spfRgb24:
+        return AV_PIX_FMT_RGB24;
+    case spfBgra:
+        return AV_PIX_FMT_BGRA;
+    case spfArgb:
+        return AV_PIX_FMT_ARGB;
+    case spfNone:
+        break;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+// The screen position of the grabbed rectangle's corner; false when the window is gone.
+bool CaptureOrigin(TScreenCaptureState& g, QPoint* origin) {
+    const TFrameTarget target{g.window_handle, g.client, QPoint(g.x_off, g.y_off), {}};
+    return TX11FrameWindow::CaptureOrigin(g.Grabber.Connection(), target, origin);
+}
+
+int Fail(AVFormatContext* s, TScreenCaptureState* g, int code) {
+    delete g;
+    StateOf(s) = nullptr;
+    return code;
+}
+
+int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputParameters& ap) {
+    auto* g = new TScreenCaptureState;
+    StateOf(s) = g;
+    int width = ap.Width, height = ap.Height;
+    g->time_base = ap.TimeBase;
+
+    QString title;
+    bool hasTitle = false;
+    int hwnd = 0, showFrame = 0, client = 0, cursor = 0;
+    TOptionReader reader;
+    reader.RunToEnd({"title"}, title, &hasTitle)
+        .Lenient({"hwnd"}, hwnd, 0)
+        .StrictPair({"offset"}, u',', g->x_off, g->y_off)
+        .StrictPair({"framesize"}, u',', width, height)
+        .Custom({"framerate"},
+                [g](const QString& value) {
+                    const auto [n, d] = StrictIntPair(value, u'/');
+                    g->time_base = AVRational{d, n};
+                })
+        .Lenient({"showframe"}, showFrame, 1)
+        .Lenient({"client"}, client, 1)
+        .Lenient({"cursor"}, cursor, 1);
+    try {
+        reader.Parse(options);
+    } catch (...) {
+        Fail(s, g, 0);
+        throw;
+    }
+    g->window_handle = (unsigned long)(unsigned(hwnd));
+    g->show_frame = showFrame != 0;
+    g->client = client != 0;
+    g->cursor = cursor != 0;
+
+    if (!g->Grabber.Open()) {
+        FF.av_log(s, AV_LOG_ERROR, "Couldn't get window DC (error %li)\n", 0L);
+        return Fail(s, g, AVERROR(EIO));
+    }
+    TX11Connection& x = g->Grabber.Connection();
+    if (hasTitle)
+        g->window_handle = x.FindWindowByTitle(title.toUtf8());
+    QRect area;
+    if (!x.WindowRect(g->window_handle, g->client, &area)) {
+        FF.av_log(s, AV_LOG_ERROR, "Couldn't get window DC (error %li)\n", long(3 /*BadWindow*/));
+        return Fail(s, g, AVERROR(EIO));
+    }
+    const QSize screen = g->Grabber.ScreenSize();
+    g->width = width > 0 ? width : area.width();
+    g->height = height > 0 ? height : area.height();
+    // Clipped against the screen's size, also for a window.
+    if (g->x_off + g->width > screen.width())
+        g->width = screen.width() - g->x_off;
+    if (g->y_off + g->height > screen.height())
+        g->height = screen.height() - g->y_off;
+    g->bpp = g->Grabber.BitsPerPixel();
+    if (g->width < 0 || g->height < 0 || g->bpp % 8 != 0) {
+        FF.av_log(s, AV_LOG_ERROR, "Invalid properties, aborting\n");
+        return Fail(s, g, AVERROR(EIO));
+    }
+    if (!g->Grabber.Prepare(g->width, g->height)) {
+        FF.av_log(s, AV_LOG_ERROR, "Screen DC CreateCompatibleBitmap (error %li)\n",
+                  long(g->Grabber.ErrorCode()));
+        return Fail(s, g, AVERROR(EIO));
+    }
+    FF.av_log(s, AV_LOG_DEBUG,
+              "Using Bitmap type %li, size %lix%lix%i, %i planes of width %li bytes\n",
+              long(g->Grabber.UsesSharedMemory()), long(g->width), long(g->height), g->bpp, 1,
+              long(g->Grabber.RowBytes()));
+    const AVPixelFormat pixFmt = PixelFormatOf(g->Grabber.PixelFormat());
+    if (pixFmt == AV_PIX_FMT_NONE) {
+        FF.av_log(s, AV_LOG_ERROR, "image depth %i not supported ... aborting\n", g->bpp);
+        return Fail(s, g, -1);
+    }
+    g->size = g->Grabber.PictureSize();
+
+    AVStream* st = NewSourceStream(s);
+    if (!st)
+        return Fail(s, g, AVERROR(ENOMEM));
+    if (g->time_base.num <= 0 || g->time_base.den <= 0) {
+        g->time_base = AVRational{1, 15};
+        FF.av_log(s, AV_LOG_INFO, "frame rate assume as %d/%d.\n", 1, 15);
+    }
+    if (g->show_frame) {
+        g->frame = std::make_unique<TX11FrameWindow>();
+        const TFrameTarget target{g->window_handle, g->client, QPoint(g->x_off, g->y_off),
+                                  QSize(g->width, g->height)};
+        if (!g->frame->Show(target, &g->Started)) {
+            FF.av_log(s, AV_LOG_WARNING, "Cannot show the capture frame: %s\n",
+                      g->frame->LastError().toUtf8().constData());
+            g->frame.reset();
+        }
+    }
+    SetRawVideoParameters(st, g->width, g->height, pixFmt,
+                          AVRational{g->time_base.den, g->time_base.num});
+    g->time_frame = TimeFrameAt(*g, FF.av_gettime());
+
+    if (hasTitle)
+        FF.av_log(s, AV_LOG_INFO, "Found window %s, ", title.toUtf8().constData());
+    FF.av_log(s, AV_LOG_INFO, "ready for capturing %ix%ix%i at (%i,%i)\n", g->width, g->height,
+              g->bpp, g->x_off, g->y_off);
+    return 0;
+}
+
+// Waits for the next picture's slot and returns its time on the recording's timeline.
+int64_t WaitForSlot(TScreenCaptureState& g) {
+    int64_t now = FF.av_gettime();
+    if (!g.Started) {
+        g.time_frame = TimeFrameAt(g, now);
+        g.time_start = now;
+        g.Started = true;
+    }
+    g.time_frame += UnitsPerPicture;
+    ++g.Slot;
+    int64_t delay = DueTime(g, g.time_frame) - now;
+    while (delay > 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        now = FF.av_gettime();
+        delay = DueTime(g, g.time_frame) - now;
+    }
+    const int64_t interval = MulDivRound(1000000, g.time_base.num, g.time_base.den);
+    if (-delay > RebaseGap) {
+        // The job was paused: start the clock again now, and let this picture follow the
+        // last one delivered, so the pause leaves neither a gap nor a burst.
+        g.time_frame = TimeFrameAt(g, now);
+    } else if (interval > 0 && -delay > interval) {
+        // Grabbing or encoding fell behind: take the slot the clock is in now.
+        const int64_t missed = -delay / interval;
+        g.time_frame += missed * UnitsPerPicture;
+        g.Slot += missed;
+    }
+    return MulDivRound(g.Slot, int64_t(g.time_base.num) * 1000000, g.time_base.den);
+}
+
+int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
+    TScreenCaptureState& g = *StateOf(s);
+    const int64_t pts = WaitForSlot(g);
+    if (FF.av_new_packet(pkt, g.size) < 0)
+        return AVERROR(EIO);
+    QPoint origin;
+    if (!CaptureOrigin(g, &origin) || !g.Grabber.Grab(origin, pkt->data)) {
+        FF.av_log(s, AV_LOG_ERROR, "Failed to capture image (error %li)\n",
+                  long(g.Grabber.ErrorCode() ? g.Grabber.ErrorCode() : 3 /*BadWindow*/));
+        FF.av_packet_unref(pkt);
+        return -1;
+    }
+    if (g.cursor) {
+        if (!g.Grabber.ReadCursor(&g.Cursor)) {
+            FF.av_log(s, AV_LOG_ERROR, "Couldn't get cursor info: error %li\n",
+                      long(g.Grabber.ErrorCode()));
+            g.cursor = false;
+        } else {
+            PaintCursor(pkt->data, g.width, g.height, g.Grabber.PixelFormat(), g.Grabber.Palette(),
+                        g.Cursor, g.Cursor.Position - g.Cursor.HotSpot - origin);
+        }
+    }
+    if (g.Grabber.PixelFormat() == spfPal8) {
+        // The decoder takes the colours from the packet.
+        if (uint8_t* palette = FF.av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
+            std::memcpy(palette, g.Grabber.Palette().data(), AVPALETTE_SIZE);
+    }
+    pkt->stream_index = 0;
+    pkt->pts = pkt->dts = pts;
+    pkt->duration = MulDivRound(1000000, g.time_base.num, g.time_base.den);
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    return g.size;
+}
+
+int ScreenReadClose(AVFormatContext* s) {
+    delete StateOf(s); // hides the frame window and ends its thread
+    StateOf(s) = nullptr;
+    return 0;
+}
+
+} // namespace
+
+const TOwnInputFormat ScreenCaptureFormat = {
+    ScreenCaptureName, "Screen capture using GDI", int(sizeof(TScreenCaptureRecord)),
+    &ScreenReadHeader, &ScreenReadPacket,          &ScreenReadClose,
+};
+
+void RegisterScreenCapture() {
+    RegisterInputFormat(ScreenCaptureFormat);
+}

@@ -1,0 +1,360 @@
+#include "capture/WaveCapture.h"
+
+#include "capture/HandleTable.h"
+#include "capture/SourceOptions.h"
+#include "media/Event.h"
+#include "media/FFLoad.h"
+#include "media/SDLLoader.h"
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The per-open state; the zero-filled record FFmpeg allocates holds a pointer to it.
+struct TWaveCaptureState {
+    int device = -1;
+    int sample_rate = 44100;
+    int channels = 2;
+    int bits = 16;
+    AVSampleFormat sample_format = AV_SAMPLE_FMT_S16;
+    AVCodecID codec_id = AV_CODEC_ID_PCM_S16LE;
+    int buffer_size = 4096;
+    int frame_size = 4096;
+    int block_align = 4;
+    int B = 0; // bytes per capture buffer
+
+    // The device: an SDL capture device filling the handed buffers in turn.
+    TSDLLoader Sdl;
+    bool SdlInitialised = false;
+    std::atomic<SDL_AudioDeviceID> device_handle{0};
+    std::vector<uint8_t> buffers[2];
+    std::recursive_mutex DeviceLock; // guards the three fields below
+    std::deque<int> Handed;          // buffers the device holds, in the order given
+    int Fill = 0;                    // bytes recorded into Handed.front()
+    int current = 0;                 // the buffer the device fills next
+
+    std::atomic<bool> started{false};
+    std::atomic<bool> stopped{false};
+    std::atomic<bool>* pause_flag = nullptr;
+
+    std::mutex QueueLock;
+    TEvent DataEvent;
+    std::deque<AVPacket*> Queue; // oldest first
+    std::atomic<AVFormatContext*> log_context{nullptr};
+};
+
+struct TWaveCaptureRecord {
+    TWaveCaptureState* State;
+};
+
+TWaveCaptureState*& StateOf(AVFormatContext* s) {
+    return static_cast<TWaveCaptureRecord*>(s->priv_data)->State;
+}
+
+const char* SdlError(const TSDLApi& sdl) {
+    const char* text = sdl.SDL_GetError();
+    return text && *text ? text : "unknown SDL error";
+}
+
+// Hands buffer[current] to the device.
+bool AddBuffer(TWaveCaptureState& w) {
+    std::lock_guard lock(w.DeviceLock);
+    if (w.device_handle == 0) {
+        FF.av_log(w.log_context, AV_LOG_DEBUG, "WaveHandle is invalid.\n");
+        return false;
+    }
+    w.Handed.push_back(w.current);
+    w.current = 1 - w.current;
+    return true;
+}
+
+// A buffer came back from the device with `n` bytes recorded; it is buffer[current].
+void DataReturned(TWaveCaptureState& w, int n) {
+    AVFormatContext* s = w.log_context;
+    if (n == 0) {
+        AddBuffer(w);
+        return;
+    }
+    if (!w.started) {
+        FF.av_log(s, AV_LOG_DEBUG, "not started, skip wave data %d bytes\n", n);
+        AddBuffer(w);
+        return;
+    }
+    if (w.pause_flag && w.pause_flag->load()) {
+        AddBuffer(w);
+        return;
+    }
+    const char* error = nullptr;
+    {
+        std::lock_guard lock(w.QueueLock);
+        AVPacket* node = FF.av_packet_alloc();
+        if (!node)
+            error = "av_mallocz() error\n";
+        else if (FF.av_new_packet(node, n) < 0) {
+            FF.av_packet_free(&node);
+            error = "av_new_packet() error\n";
+        }
+        if (!error) {
+            std::memcpy(node->data, w.buffers[w.current].data(), size_t(n));
+            w.Queue.push_back(node);
+        } else {
+            w.stopped = true;
+        }
+        w.DataEvent.SetEvent();
+    }
+    if (error) {
+        FF.av_log(s, AV_LOG_ERROR, "%s", error);
+        return; // the buffer stays with us: the source has stopped
+    }
+    AddBuffer(w);
+}
+
+// SDL's callback, on SDL's audio thread: records into the handed buffers in turn.
+void SDLCALL DeviceCallback(void* userdata, Uint8* stream, int len) {
+    auto& w = *static_cast<TWaveCaptureState*>(userdata);
+    if (w.stopped)
+        return;
+    std::lock_guard lock(w.DeviceLock);
+    while (len > 0 && !w.stopped && !w.Handed.empty()) {
+        if (w.B == 0) { // empty buffers: every return holds nothing
+            w.Handed.pop_front();
+            DataReturned(w, 0);
+            return;
+        }
+        const int n = std::min(len, w.B - w.Fill);
+        std::memcpy(w.buffers[w.Handed.front()].data() + w.Fill, stream, size_t(n));
+        w.Fill += n;
+        stream += n;
+        len -= n;
+        if (w.Fill == w.B) {
+            w.Handed.pop_front();
+            w.Fill = 0;
+            DataReturned(w, w.B);
+        }
+    }
+}
+
+void CloseDevice(TWaveCaptureState& w) {
+    w.log_context = nullptr;
+    w.stopped = true;
+    if (const SDL_AudioDeviceID dev = w.device_handle.exchange(0)) {
+        // Closing waits for a running callback, which may itself wait for the main thread
+        // to deliver a log line: close on a helper thread and keep serving meanwhile.
+        TEvent closed;
+        std::thread closer([&w, dev, &closed] {
+            w.Sdl.Api().SDL_CloseAudioDevice(dev);
+            closed.SetEvent();
+        });
+        closed.WaitServing();
+        closer.join();
+    }
+    if (w.SdlInitialised) {
+        w.Sdl.Api().SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        w.SdlInitialised = false;
+    }
+    for (AVPacket*& packet : w.Queue)
+        FF.av_packet_free(&packet);
+    w.Queue.clear();
+}
+
+// Noticed on reads: SDL has given the device up (it was unplugged or its server died).
+void CheckDeviceLost(TWaveCaptureState& w) {
+    const SDL_AudioDeviceID dev = w.device_handle;
+    if (dev && !w.stopped && w.Sdl.Api().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
+        FF.av_log(w.log_context, AV_LOG_INFO, "waveIn device closed.\n");
+        w.stopped = true;
+    }
+}
+
+bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
+    if (!w.Sdl.Load(FFLoader.LibraryPath(), SDLLibraryFileName)) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", w.Sdl.LastErrMsg().toUtf8().constData());
+        return false;
+    }
+    const TSDLApi& sdl = w.Sdl.Api();
+    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
+        return false;
+    }
+    w.SdlInitialised = true;
+    const int count = sdl.SDL_GetNumAudioDevices(1); // -1: the driver cannot list them
+    if (count == 0) {
+        FF.av_log(s, AV_LOG_ERROR, "No wave audio recording devices found.\n");
+        return false;
+    }
+    const char* name = nullptr;
+    if (w.device != -1) {
+        name =
+            w.device >= 0 && w.device < count ? sdl.SDL_GetAudioDeviceName(w.device, 1) : nullptr;
+        if (!name) {
+            FF.av_log(s, AV_LOG_ERROR, "Recording device %d does not exist.\n", w.device);
+            return false;
+        }
+    }
+    try {
+        w.buffers[0].assign(size_t(w.B), 0);
+        w.buffers[1].assign(size_t(w.B), 0);
+    } catch (const std::bad_alloc&) {
+        FF.av_log(s, AV_LOG_ERROR, "Error allocating wave buffer memory.\n");
+        return false;
+    }
+    SDL_AudioSpec want{};
+    want.freq = w.sample_rate;
+    want.format = w.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+    want.channels = Uint8(w.channels);
+    // The device's own period: the power of two nearest below one buffer.
+    int frames = w.B / w.block_align;
+    Uint16 samples = 64;
+    while (samples < 4096 && samples * 2 <= frames)
+        samples *= 2;
+    want.samples = samples;
+    want.callback = &DeviceCallback;
+    want.userdata = &w;
+    const SDL_AudioDeviceID dev = sdl.SDL_OpenAudioDevice(name, 1, &want, nullptr, 0);
+    if (dev == 0) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
+        return false;
+    }
+    w.device_handle = dev;
+    FF.av_log(s, AV_LOG_INFO, "waveIn device opened.\n");
+    // Both buffers are handed over before the device starts, so nothing on this thread
+    // needs the device's lock while the callback runs (it may be waiting for this thread
+    // to deliver a log line).
+    w.current = 0;
+    AddBuffer(w);
+    AddBuffer(w);
+    sdl.SDL_PauseAudioDevice(dev, 0);
+    return true;
+}
+
+int Fail(AVFormatContext* s, TWaveCaptureState* w, int code) {
+    CloseDevice(*w);
+    delete w;
+    StateOf(s) = nullptr;
+    return code;
+}
+
+int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParameters&) {
+    auto* w = new TWaveCaptureState;
+    StateOf(s) = w;
+    w->log_context = s;
+    int pauseHandle = 0;
+    TOptionReader reader;
+    reader.Lenient({"i"}, w->device, -1)
+        .Lenient({"r"}, w->sample_rate, 44100)
+        .Lenient({"c"}, w->channels, 2)
+        .Lenient({"f"}, w->bits, 16)
+        .Lenient({"bufsize"}, w->buffer_size, 4096)
+        .Lenient({"pause_pointer"}, pauseHandle, 0);
+    reader.Parse(options); // lenient only: never throws
+
+    if (w->sample_rate <= 0) {
+        FF.av_log(s, AV_LOG_ERROR, "Bad sample rate %d\n", w->sample_rate);
+        return Fail(s, w, AVERROR(EIO));
+    }
+    if (w->channels != 1 && w->channels != 2) {
+        FF.av_log(s, AV_LOG_ERROR, "Bad channels number %d\n", w->channels);
+        return Fail(s, w, AVERROR(EIO));
+    }
+    if (w->bits != 8 && w->bits != 16) {
+        FF.av_log(s, AV_LOG_ERROR, "Bad sample format %d\n", w->bits);
+        return Fail(s, w, AVERROR(EIO));
+    }
+    if (pauseHandle != 0) {
+        w->pause_flag = FindHandle<std::atomic<bool>>(pauseHandle);
+        if (!w->pause_flag) {
+            FF.av_log(s, AV_LOG_ERROR, "Invalid pause pointer\n");
+            return Fail(s, w, AVERROR(EINVAL));
+        }
+    }
+    w->sample_format = w->bits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    w->codec_id = w->bits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE;
+    w->block_align = std::max(1, w->channels * w->bits / 8);
+    w->B = std::max(0, w->buffer_size) / w->block_align * w->block_align;
+
+    if (!OpenDevice(s, *w))
+        return Fail(s, w, AVERROR(EIO));
+
+    AVStream* st = NewSourceStream(s);
+    if (!st) {
+        FF.av_log(s, AV_LOG_ERROR, "Cannot add stream.\n");
+        return Fail(s, w, AVERROR(ENOMEM));
+    }
+    AVCodecParameters* par = st->codecpar;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = w->codec_id;
+    par->format = w->sample_format;
+    FF.av_channel_layout_default(&par->ch_layout, w->channels);
+    par->sample_rate = w->sample_rate;
+    par->block_align = w->block_align;
+    par->bit_rate = int64_t(w->sample_rate) * w->channels * w->bits;
+    par->frame_size = w->frame_size;
+    par->bits_per_coded_sample = w->bits;
+    FF.av_log(s, AV_LOG_INFO, "ready for recording...\n");
+    return 0;
+}
+
+int WaveReadPacket(AVFormatContext* s, AVPacket* pkt) {
+    TWaveCaptureState& w = *StateOf(s);
+    w.started = true;
+    CheckDeviceLost(w);
+    if (w.stopped)
+        return AVERROR_EOF;
+    for (;;) {
+        AVPacket* packet = nullptr;
+        {
+            std::lock_guard lock(w.QueueLock);
+            if (!w.Queue.empty()) {
+                packet = w.Queue.front();
+                w.Queue.pop_front();
+            }
+            w.DataEvent.ResetEvent();
+        }
+        if (packet) {
+            FF.av_packet_move_ref(pkt, packet);
+            FF.av_packet_free(&packet);
+            pkt->stream_index = 0;
+            return pkt->size;
+        }
+        if (s->flags & AVFMT_FLAG_NONBLOCK) {
+            FF.av_log(s, AV_LOG_DEBUG, "non-block, need read again\n");
+            return AVERROR(EAGAIN);
+        }
+        if (!w.DataEvent.WaitFor(1000)) {
+            FF.av_log(s, AV_LOG_DEBUG, "wait timeout, need read again\n");
+            CheckDeviceLost(w);
+            return w.stopped ? AVERROR_EOF : AVERROR(EAGAIN);
+        }
+        if (w.stopped)
+            return AVERROR_EOF;
+    }
+}
+
+int WaveReadClose(AVFormatContext* s) {
+    if (TWaveCaptureState* w = StateOf(s)) {
+        CloseDevice(*w);
+        delete w;
+        StateOf(s) = nullptr;
+    }
+    return 0;
+}
+
+} // namespace
+
+const TOwnInputFormat WaveCaptureFormat = {
+    WaveCaptureName,
+    "Wave capture using waveIn functions",
+    int(sizeof(TWaveCaptureRecord)),
+    &WaveReadHeader,
+    &WaveReadPacket,
+    &WaveReadClose,
+};
+
+void RegisterWaveCapture() {
+    RegisterInputFormat(WaveCaptureFormat);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "media/InputFormats.h"
+
+// The input format "wavecapture": PCM sound from an SDL 2 recording device, in packets
+// of one filled capture buffer each.
+//
+//     std::atomic<bool> FWavePauseFlag{false};                // owned by the caller
+//     THandleRegistration<std::atomic<bool>> pause(&FWavePauseFlag); // HandleTable.h
+//     RegisterWaveCapture();                                  // after FFLoader.Load
+//     AVFormatContext* ic = nullptr;
+//     OpenInput(&ic, "r=44100;c=2;f=16;pause_pointer=" + pause.Text(),
+//               FindInputFormat("wavecapture"), nullptr, nullptr);
+//
+// Option string keys (any letter case; every number lenient: malformed gives the value
+// in parentheses):
+//   i=N             device N of SDL's recording devices; -1 the default (-1)
+//   r=HZ            sample rate (44100); must be > 0
+//   c=N             channels, 1 or 2 (2)
+//   f=BITS          8 (unsigned) or 16 (signed little-endian) bits per sample (16)
+//   bufsize=BYTES   capture buffer size, rounded down to whole sample frames (4096)
+//   pause_pointer=H handle of a std::atomic<bool> registered in the handle table; while
+//                   it is true, recorded sound is thrown away (0: no pause flag). An
+//                   unregistered handle fails the open with AVERROR(EINVAL).
+//
+// The device records from the open on; until the first read its sound is thrown away.
+// Sound comes in through two capture buffers in turn, each handed back to the device as
+// soon as it is copied; every filled buffer becomes one queued packet. A read returns
+// the oldest queued packet, waits up to a second for one (AVERROR(EAGAIN) after that,
+// or at once in non-blocking mode), and returns AVERROR_EOF once the device has stopped.
+// SDL (the one file the process uses, SDLLoader.h, from the media library folder) picks
+// its driver as it does ($SDL_AUDIODRIVER); SDL converts the device's own
+// format to the one asked for. Packets carry no time stamps.
+
+inline constexpr const char* WaveCaptureName = "wavecapture";
+extern const TOwnInputFormat WaveCaptureFormat;
+
+// Registers "wavecapture" with the engine; again changes nothing. libavformat must be
+// loaded. Main thread.
+void RegisterWaveCapture();
