@@ -10,4 +10,6 @@ void TVideoMakePage::MnOpenProjectClick() {}
 void TVideoMakePage::MnSaveProjectClick() {}
 void TVideoMakePage::MnSaveProjectAsClick() {}
 void TVideoMakePage::OpenProjectFile(const QString&) {}
-bool TVideoMakePage::ConfirmDiscardProject() { return true; }
+bool TVideoMakePage::ConfirmDiscardProject() {
+    return true;
+}
