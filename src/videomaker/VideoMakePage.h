@@ -71,9 +71,6 @@ public:
     // The thumbnail image shown for the photo at `index` in the list.
     QImage ThumbnailAt(int index) const;
 
-    // The page's controls, for the windows that work with the page.
-    Ui::TVideoMakePage* Controls() const { return ui.get(); }
-
 signals:
     void EditLyricsRequested();
     void AdjustTimeRequested();

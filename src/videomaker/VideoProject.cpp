@@ -59,8 +59,10 @@ bool WriteLyricsFile(const QString& fileName, const QList<TLyricRow>& rows, QStr
     return WriteFileReplacing(fileName, bytes, error);
 }
 
+// The flag is kept here and shown by the action: a hidden action reads as disabled, so
+// its enabled state cannot be asked while another page is showing.
 bool TVideoProject::Modified() const {
-    return FSaveAction ? FSaveAction->isEnabled() : FModified;
+    return FModified;
 }
 
 void TVideoProject::SetModified(bool modified) {

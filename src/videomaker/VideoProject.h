@@ -46,8 +46,7 @@ public:
     // this run held.
     qint32 ProjectVersion = 1000;
 
-    // The modified flag. While a save action is attached, the flag is that action's
-    // enabled state.
+    // The modified flag. An attached save action is enabled exactly while it is set.
     bool Modified() const;
     void SetModified(bool modified);
     void AttachSaveAction(QAction* action);
