@@ -140,28 +140,29 @@ void TVideoMakePage::ShowRows() {
     list->setUpdatesEnabled(true);
 }
 
-void TVideoMakePage::BrnBrowseAudioClick() {
+QString TVideoMakePage::ChooseExistingFile(const QString& filter) {
     TFileDialogOptions o;
-    o.Filter = AudioFilter;
+    o.Filter = filter;
     o.FileMustExist = true;
     const TFileDialogResult r = Prompts().FileDialog(this, o);
-    if (!r.Accepted || r.Files.isEmpty())
+    return r.Accepted && !r.Files.isEmpty() ? r.Files.first() : QString();
+}
+
+void TVideoMakePage::BrnBrowseAudioClick() {
+    const QString audio = ChooseExistingFile(AudioFilter);
+    if (audio.isEmpty())
         return;
-    VideoProject().SetAudioFile(r.Files.first());
+    VideoProject().SetAudioFile(audio);
     VideoProject().SetModified(true);
 }
 
 void TVideoMakePage::BrnOpenLyricsClick() {
-    TFileDialogOptions o;
-    o.Filter = LyricsFilter;
-    o.FileMustExist = true;
-    const TFileDialogResult r = Prompts().FileDialog(this, o);
-    if (!r.Accepted || r.Files.isEmpty())
+    const QString file = ChooseExistingFile(LyricsFilter);
+    if (file.isEmpty())
         return;
     QString text, error;
-    if (!LoadLyricFile(r.Files.first(), text, &error)) {
-        ShowMessage(this, QStringLiteral("无法读取歌词文件 %1：%2").arg(r.Files.first(), error),
-                    miError);
+    if (!LoadLyricFile(file, text, &error)) {
+        ShowMessage(this, QStringLiteral("无法读取歌词文件 %1：%2").arg(file, error), miError);
         return;
     }
     VideoProject().LyricText = text;
@@ -414,12 +415,9 @@ void TVideoMakePage::MnNewProjectClick() {
 void TVideoMakePage::MnOpenProjectClick() {
     if (!ConfirmDiscardProject())
         return;
-    TFileDialogOptions o;
-    o.Filter = ProjectFilter;
-    o.FileMustExist = true;
-    const TFileDialogResult r = Prompts().FileDialog(this, o);
-    if (r.Accepted && !r.Files.isEmpty())
-        OpenProjectFile(r.Files.first());
+    const QString file = ChooseExistingFile(ProjectFilter);
+    if (!file.isEmpty())
+        OpenProjectFile(file);
 }
 
 void TVideoMakePage::OpenProjectFile(const QString& fileName) {

@@ -80,6 +80,7 @@ signals:
 private:
     std::unique_ptr<Ui::TVideoMakePage> ui;
 
+    QString ChooseExistingFile(const QString& filter);
     void ShowRows();
     void ShowAudioFile();
     void ClearProject();

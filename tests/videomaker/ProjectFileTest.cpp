@@ -115,14 +115,16 @@ TEST(ProjectFile, ACutFileKeepsTheWholePartsBeforeTheCut) {
                 {audioEnd + 6, ppAudio},
                 {lyricsEnd, ppLyrics},
                 {lyricsEnd + 4, ppReserved},
-                {b.size() - 1, ppReserved}};
+                {int(b.size()) - 1, ppReserved}};
     for (const auto& cut : cuts) {
         TProjectData r;
         EXPECT_EQ(ReadProjectBytes(b.left(cut.Size), r), cut.Part) << cut.Size;
-        if (cut.Part >= ppFixed)
+        if (cut.Part >= ppFixed) {
             EXPECT_EQ(r.Settings.LyricsVideoWidth, 640);
-        if (cut.Part >= ppAudio)
+        }
+        if (cut.Part >= ppAudio) {
             EXPECT_EQ(r.AudioName, d.AudioName);
+        }
     }
     // A cut inside the fixed part keeps the fields before it.
     TProjectData r;
