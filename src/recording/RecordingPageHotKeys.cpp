@@ -8,7 +8,7 @@
 #include "recording/HotKeys.h"
 #include "ui_RecordingPage.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 void TRecordingPage::SetUpHotKeys() {
     connect(ui->ComboBoxPause, &QComboBox::activated, this, &TRecordingPage::ComboBoxPauseSelect);
@@ -73,7 +73,9 @@ void TRecordingPage::ComboBoxHotKeySelect(QComboBox* box, QComboBox* other, QStr
 }
 
 void TRecordingPage::MyHotKey(unsigned modifiers, unsigned virtualKey) {
-    if (!RecordingTabActive())
+    // While a modal window is open (the save dialog of a start, a message) a second
+    // command would run inside it; the key is dropped.
+    if (!RecordingTabActive() || QApplication::activeModalWidget() != nullptr)
         return;
     const QString name = HotKeys::NameOf(modifiers, virtualKey);
     if (name.compare(ui->ComboBoxPause->currentText(), Qt::CaseInsensitive) == 0) {

@@ -1,11 +1,30 @@
 #pragma once
 
+#include <QImage>
+#include <QPixmap>
 #include <QWidget>
 
-class QAction;
+#include <memory>
 
-// The 视频制作 page of the main window: the song, the lyrics and the photos of the
-// current project, and the project commands of the main menu. Main thread only.
+class QAction;
+class QItemSelection;
+class QListWidgetItem;
+namespace Ui {
+class TVideoMakePage;
+}
+
+// The size of the photo thumbnails of the page.
+inline constexpr int ThumbnailSize = 76;
+
+// A ThumbnailSize square filled with `background` with `photo` stretched, keeping its
+// proportions, into its centre.
+QImage MakeThumbnail(const QImage& photo, const QColor& background);
+
+// The 视频制作 page of the main window: the song, the lyrics and the photos of the current
+// project (VideoProject()), and the project commands of the main menu. The modified flag
+// of the project is the enabled state of the attached save action. The windows opened
+// from the page's buttons are asked for through the Requested signals after the page's
+// checks have passed. Main thread only.
 class TVideoMakePage : public QWidget {
     Q_OBJECT
 public:
@@ -26,4 +45,50 @@ public:
     // Asks the save prompt when the project is modified. False when the user cancelled,
     // so whatever was about to discard the project must not go on.
     bool ConfirmDiscardProject();
+
+    // The page's buttons.
+    void BrnBrowseAudioClick();
+    void BrnOpenLyricsClick();
+    void BtnEditLyircsClick();
+    void BtnAdjustTimeClick();
+    void BtnExportLyricsClick();
+    void BtnPictureAddClick();
+    void BtnRemoveClick();
+    void BtnMoveLeftClick();
+    void BtnMoveRightClick();
+    void BtnPreviewSettingClick();
+    void BtnStartConvertClick();
+
+    // The checks before the preview, the production and the time adjuster: an audio file
+    // is chosen and exists; for the time adjuster also that there are lyric rows. Each
+    // failed check shows its warning, focuses the control concerned and returns false.
+    bool CheckAudioFile();
+    bool CheckLyricRows();
+
+    // Adds the photos at `files` to the end of the list (as the add dialog does). Stops at
+    // the first file that cannot be decoded, after showing why. Returns how many were added.
+    int AddPhotos(const QStringList& files);
+    // The thumbnail image shown for the photo at `index` in the list.
+    QImage ThumbnailAt(int index) const;
+
+signals:
+    void EditLyricsRequested();
+    void AdjustTimeRequested();
+    void PreviewRequested();
+    void ConvertRequested();
+
+private:
+    std::unique_ptr<Ui::TVideoMakePage> ui;
+
+    QString ChooseExistingFile(const QString& filter);
+    void ShowRows();
+    void ShowAudioFile();
+    void ClearProject();
+    void AppendPhotoItem(const QString& path, const QImage& thumbnail);
+    void RenumberPhotos();
+    void PhotoSelectionChanged(const QItemSelection& selected);
+    void MovePhoto(int delta);
+    bool ReadProject(const QString& fileName);
+    bool WriteProject(const QString& fileName);
+    QString PromptName() const;
 };

@@ -188,6 +188,17 @@ TEST_F(AreaSelectionTest, SwitchingProgramsHidesAndShowsTheFrame) {
     ASSERT_TRUE(WaitForState(Qt::ApplicationActive));
     EXPECT_TRUE(Frame()->isVisible());
 
+    // While a recording runs the screen source draws its own frame.
+    Page()->BtnStop()->setEnabled(true);
+    other.Focus(window);
+    ASSERT_TRUE(WaitForState(Qt::ApplicationInactive));
+    other.Focus(Main()->winId());
+    ASSERT_TRUE(WaitForState(Qt::ApplicationActive));
+    EXPECT_FALSE(Frame()->isVisible());
+    Page()->BtnStop()->setEnabled(false);
+    Page()->ApplyAreaFrameRule();
+    ASSERT_TRUE(Frame()->isVisible());
+
     // The same after a window pick.
     MoveTo(1600, 800);
     Page()->BtnSelectWindow()->click();

@@ -3,6 +3,7 @@
 #include "recording/HotKeys.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -209,4 +210,21 @@ TEST_F(HotKeyTest, ARestartBeginsWithBothKeysDisabled) {
     TForeignClient other;
     EXPECT_TRUE(other.GrabKey("F5", QString()));
     EXPECT_TRUE(other.GrabKey("F6", QStringLiteral("Shift")));
+}
+
+TEST_F(HotKeyTest, TheKeysWaitWhileAModalWindowIsOpen) {
+    Start();
+    Choose(Page()->ComboBoxPause(), QStringLiteral("F5"));
+    TClicks clicks(Page());
+    // A start opens the save dialog; pressing the key again must not start a second one.
+    TModalHandler handler([this](QWidget* w) {
+        Press({"F5"});
+        w->close();
+    });
+    QDialog dialog(Main());
+    dialog.exec();
+    EXPECT_EQ(handler.Handled(), 1);
+    EXPECT_EQ(clicks.Counts(), (TCounts{0, 0, 0, 0}));
+    Press({"F5"});
+    EXPECT_EQ(clicks.Counts(), (TCounts{1, 0, 0, 0}));
 }
