@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitSetRect.h"
 #include "recording/UnitToolBar.h"
@@ -14,6 +15,7 @@ TApplicationWindows::TApplicationWindows() {
     FmToolBar = std::make_unique<TFmToolBar>(FmToolHint.get());
     FmScreenRect = std::make_unique<TFmScreenRect>();
     FmScreenWindowSet = std::make_unique<TFmScreenWindowSet>();
+    FmToolBar->AttachRecordingPage(FmMain->RecordingPage());
     FmMain->AttachStartupWindows({FmSetRect.get(), FmRect.get(), FmToolHint.get(),
                                   FmToolBar.get(), FmScreenRect.get(), FmScreenWindowSet.get()});
 }

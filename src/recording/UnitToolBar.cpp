@@ -3,6 +3,7 @@
 #include "app/state/FloatingWindow.h"
 #include "app/state/Icons.h"
 #include "app/state/ProgramState.h"
+#include "media/FFEncode.h"
 #include "recording/UnitToolHint.h"
 #include "ui_UnitToolBar.h"
 
@@ -44,7 +45,7 @@ TFmToolBar::TFmToolBar(TFmToolHint* toolHint, QWidget* parent)
     FormCreate();
 }
 
-TFmToolBar::~TFmToolBar() = default;
+TFmToolBar::~TFmToolBar() { FormCloseQuery(); }
 
 void TFmToolBar::FormCreate() {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();

@@ -1,14 +1,21 @@
 #pragma once
 
+#include "capture/HandleTable.h"
+
 #include <QPoint>
 #include <QWidget>
 
+#include <atomic>
 #include <memory>
 
 class QLabel;
 class QTimer;
 class QToolButton;
+class TFFEncoder;
 class TFmToolHint;
+class TRecordingPage;
+struct TProgressInfo;
+struct TTerminateInfo;
 namespace Ui {
 class TFmToolBar;
 }
@@ -16,7 +23,11 @@ class TFmToolBar;
 // The floating recording toolbar: resume, pause and stop buttons, the elapsed time and
 // file size of the recording and a button that shows or hides the main window. It
 // stays on top, never takes the keyboard focus, can be dragged by its labels and
-// border, and keeps its place in the settings file. Main thread only.
+// border, and keeps its place in the settings file.
+//
+// It also runs the recordings: it owns the encoder, and the recording page's buttons
+// and the tray items forward to its routines, whose enabled states it keeps in step on
+// all three (the toolbar's buttons are copied to the page and the tray). Main thread.
 class TFmToolBar : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +39,26 @@ public:
     QString ShowWindowHint() const;
 
     void SBtnShowWindowClick();
+
+    // Connects the recording page's buttons to the recording routines.
+    void AttachRecordingPage(TRecordingPage* page);
+    // The start flow: the save dialog with a proposed name, then the recording.
+    void BtnStartClick();
+    void SBtnStartClick();
+    // Sets up the encoder task and starts it; false (after an error box) when refused.
+    bool StartCapture();
+    void SBtnPauseClick();
+    void SBtnResumeClick();
+    // Stops the recording and waits until its file is finalised.
+    void SBtnStopClick();
+    void BtnPlayClick();
+    void BtnOpenFolderClick();
+    void FFEncoderProgress(const TProgressInfo* info);
+    void FFEncoderTerminate(const TTerminateInfo& info);
+    // Detaches the encoder's events and stops a running recording, waiting for it.
+    void FormCloseQuery();
+    TFFEncoder* Encoder() const { return FFEncoder.get(); }
+    bool WavePaused() const { return FWavePauseFlag; }
 
     // Keeps the window inside the primary screen.
     void ClampToScreen();
@@ -53,7 +84,17 @@ private:
     void SBtnResumeMouseEnter(QWidget* control);
     void SBtnResumeMouseLeave();
 
+    void CreateEncoder();
+    void SetRecordingControls(bool start, bool pause, bool resume, bool stop);
+    void MirrorControls();
+    void SetPlayControls(bool enabled);
+
     std::unique_ptr<Ui::TFmToolBar> ui;
+    TRecordingPage* FPage = nullptr;
+    std::unique_ptr<TFFEncoder> FFEncoder;
+    // Read by the sound source while it captures: true while the recording is paused.
+    std::atomic<bool> FWavePauseFlag{false};
+    THandleRegistration<std::atomic<bool>> FPauseHandle{&FWavePauseFlag};
     TFmToolHint* FToolHint = nullptr;
     QTimer* FTimer1 = nullptr;
     bool WndIsDrag = false;

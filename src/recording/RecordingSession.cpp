@@ -1,0 +1,80 @@
+#include "recording/RecordingSession.h"
+
+#include "app/state/ProgramState.h"
+#include "capture/ScreenCapture.h"
+#include "capture/WaveCapture.h"
+#include "media/FFEncode.h"
+#include "recording/RecordingPresets.h"
+
+#include <QFileInfo>
+
+TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QString& frameSize) {
+    TOutputOptions o;
+    InitOutputOptions(&o);
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    const QString extension = suffix.isEmpty() ? QString() : u'.' + suffix;
+
+    o.AudioChannels = 2;
+    o.AudioSampleRate = 44100;
+    o.AudioBitrate = 128000;
+    o.AudioCodec = FF.avcodec_find_encoder_by_name != nullptr &&
+                           FF.avcodec_find_encoder_by_name("libfaac") != nullptr
+                       ? QStringLiteral("libfaac")
+                       : QStringLiteral("aac");
+    o.FrameRate = QStringLiteral("15/1");
+    o.VideoBitrate = 5000000;
+    o.VideoCodec = QStringLiteral("mpeg4");
+
+    const qsizetype star = frameSize.indexOf(u'*');
+    const int width = frameSize.left(star).toInt();
+    const int height = star < 0 ? 0 : frameSize.mid(star + 1).toInt();
+
+    if (extension == u".wmv") {
+        o.VideoCodec = QStringLiteral("wmv2");
+        o.AudioCodec = QStringLiteral("wmav2");
+    } else if (extension == u".avi") {
+        o.AudioCodec = QStringLiteral("libmp3lame");
+    }
+    o.FrameSize = QString::number(width) + u'*' + QString::number(height);
+    if (o.AudioCodec == u"aac")
+        o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
+    o.Info.TimeStamp = 0;
+    o.DisableSubtitle = true;
+    return o;
+}
+
+bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
+                      TObjectHandle pauseHandle, QString* error) {
+    auto fail = [&] {
+        *error = encoder.LastErrMsg();
+        return false;
+    };
+    if (!encoder.AVLibLoaded() && !encoder.LoadAVLib(ProgramState().LibraryPath()))
+        return fail();
+    RegisterScreenCapture();
+    RegisterWaveCapture();
+    encoder.ClearTasks();
+
+    TInputOptions screen;
+    InitInputOptions(&screen);
+    screen.ForceFormat = QStringLiteral("screencapture");
+    const int task = encoder.AddTask(ScreenSourceOptions(request.Area, request.Cursor), &screen);
+    if (task < 0)
+        return fail();
+
+    if (request.Sound) {
+        TInputOptions sound;
+        InitInputOptions(&sound);
+        sound.ForceFormat = QStringLiteral("wavecapture");
+        if (!encoder.AddInputFile(task, WaveSourceOptions(pauseHandle), &sound))
+            return fail();
+    }
+
+    const TOutputOptions output = BuildRecordingOutputOptions(request.FileName, request.FrameSize);
+    if (!encoder.SetOutputFile(task, request.FileName, &output)) {
+        *error = encoder.LastErrMsg();
+        encoder.RemoveTask(task);
+        return false;
+    }
+    return true;
+}

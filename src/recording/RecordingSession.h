@@ -1,0 +1,36 @@
+#pragma once
+
+#include "capture/HandleTable.h"
+#include "media/FFOptionRecords.h"
+
+#include <QRect>
+#include <QString>
+
+class TCustomEncoder;
+
+// Setting up one screen recording on an encoder: the screen source as the task's first
+// input, the sound source as its second, the file as its output with the fixed preset
+// its extension chooses. Shared by the recording toolbar and by vexmira-cli, so both
+// record with the same option strings and presets. Main thread.
+
+struct TRecordingRequest {
+    QRect Area;        // the captured part of the screen
+    bool Cursor = true;
+    bool Sound = true;
+    QString FrameSize; // output size "width*height"
+    QString FileName;  // the output file; its extension chooses the preset
+};
+
+// The output options of a recording into `fileName` at `frameSize` ("width*height"):
+// 15 pictures per second, MPEG-4 video at 5 Mbit/s (WMV: wmv2 and wmav2; AVI: MP3
+// sound), 44100 Hz stereo sound at 128 kbit/s ("libfaac" when the codec library has it,
+// else the built-in "aac" with its experimental use allowed). Needs libavcodec loaded.
+TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QString& frameSize);
+
+// Loads the media libraries when needed (from the program's "LibAV" folder, else the
+// system's), registers the two capture formats, clears the encoder's tasks and sets up
+// the recording task. `pauseHandle` names the std::atomic<bool> the sound source reads
+// as its pause flag. False with the encoder's message in `error`; a task whose output
+// could not be set is removed again.
+bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
+                      TObjectHandle pauseHandle, QString* error);

@@ -1,0 +1,231 @@
+// The recording controller's routines of the toolbar window: the start flow with the
+// save dialog, starting the encoder task, pause, resume and stop, the progress texts,
+// the end of a recording, and playing or showing the recorded file.
+#include "recording/UnitToolBar.h"
+
+#include "app/state/ProgramState.h"
+#include "app/state/SpinEdit.h"
+#include "media/FFEncode.h"
+#include "platform/Prompts.h"
+#include "platform/Shell.h"
+#include "recording/RecordingPage.h"
+#include "recording/RecordingPresets.h"
+#include "recording/RecordingSession.h"
+#include "recording/UnitRect.h"
+#include "ui_UnitToolBar.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+
+void TFmToolBar::AttachRecordingPage(TRecordingPage* page) {
+    FPage = page;
+    connect(page->BtnStart(), &QPushButton::clicked, this, &TFmToolBar::BtnStartClick);
+    connect(page->BtnPause(), &QPushButton::clicked, this, &TFmToolBar::SBtnPauseClick);
+    connect(page->BtnResume(), &QPushButton::clicked, this, &TFmToolBar::SBtnResumeClick);
+    connect(page->BtnStop(), &QPushButton::clicked, this, &TFmToolBar::SBtnStopClick);
+    connect(page->BtnPlay(), &QPushButton::clicked, this, &TFmToolBar::BtnPlayClick);
+    connect(page->BtnOpenFolder(), &QPushButton::clicked, this, &TFmToolBar::BtnOpenFolderClick);
+}
+
+void TFmToolBar::CreateEncoder() {
+    FFEncoder = std::make_unique<TFFEncoder>();
+    FFEncoder->SetOnProgress(
+        [this](QObject*, TProgressInfo* info) { FFEncoderProgress(info); });
+    FFEncoder->SetOnTerminate(
+        [this](QObject*, const TTerminateInfo& info) { FFEncoderTerminate(info); });
+}
+
+// Sets the toolbar buttons and copies them to the page buttons and the tray items.
+void TFmToolBar::SetRecordingControls(bool start, bool pause, bool resume, bool stop) {
+    ui->SBtnStart->setEnabled(start);
+    ui->SBtnPause->setEnabled(pause);
+    ui->SBtnResume->setEnabled(resume);
+    ui->SBtnStop->setEnabled(stop);
+    MirrorControls();
+}
+
+void TFmToolBar::MirrorControls() {
+    if (FPage != nullptr) {
+        FPage->BtnStart()->setEnabled(ui->SBtnStart->isEnabled());
+        FPage->BtnPause()->setEnabled(ui->SBtnPause->isEnabled());
+        FPage->BtnResume()->setEnabled(ui->SBtnResume->isEnabled());
+        FPage->BtnStop()->setEnabled(ui->SBtnStop->isEnabled());
+    }
+    if (TMainWindowLink* main = ProgramState().MainWindow) {
+        const TTrayRecordingItems items = main->TrayRecordingItems();
+        if (items.MnStart != nullptr) {
+            items.MnStart->setEnabled(ui->SBtnStart->isEnabled());
+            items.MnPause->setEnabled(ui->SBtnPause->isEnabled());
+            items.MnResume->setEnabled(ui->SBtnResume->isEnabled());
+            items.MnStop->setEnabled(ui->SBtnStop->isEnabled());
+        }
+    }
+}
+
+void TFmToolBar::SetPlayControls(bool enabled) {
+    if (FPage != nullptr) {
+        FPage->BtnPlay()->setEnabled(enabled);
+        FPage->BtnOpenFolder()->setEnabled(enabled);
+    }
+}
+
+void TFmToolBar::BtnStartClick() {
+    if (FPage == nullptr)
+        return;
+    QWidget* mainWindow = ProgramState().MainWindow ? ProgramState().MainWindow->Window() : nullptr;
+    const QComboBox* types = FPage->ComboBoxVideoType();
+    const TRecordingFileType type = RecordingFileType(types->currentIndex(), types->currentText());
+
+    TFileDialogOptions dialog;
+    dialog.Kind = TFileDialogOptions::fkSave;
+    dialog.Filter = type.Filter;
+    dialog.DefaultExt = type.DefaultExtension;
+    dialog.InitialDir = FPage->SaveDialogDir();
+    dialog.OverwritePrompt = true;
+    dialog.FileName = QFileInfo(ProposedRecordingName(dialog.InitialDir, type.Extension)).fileName();
+    const TFileDialogResult chosen = Prompts().FileDialog(mainWindow, dialog);
+    if (!chosen.Accepted || chosen.Files.isEmpty())
+        return;
+
+    ProgramState().CaptureFileName = chosen.Files.first();
+    FPage->SetSaveDialogDir(QFileInfo(ProgramState().CaptureFileName).absolutePath());
+
+    if (FPage->CheckBoxToolBar()->isChecked()) {
+        ui->SBtnStart->setEnabled(true);
+        ui->SBtnResume->setEnabled(false);
+        ui->SBtnPause->setEnabled(false);
+        ui->SBtnStop->setEnabled(false);
+        show();
+    } else {
+        hide();
+    }
+    if (TMainWindowLink* main = ProgramState().MainWindow)
+        main->HideMainWindow();
+    SBtnStartClick();
+}
+
+void TFmToolBar::SBtnStartClick() {
+    if (FPage != nullptr)
+        FPage->HideAreaFrame();
+    StartCapture();
+}
+
+bool TFmToolBar::StartCapture() {
+    if (!FFEncoder)
+        CreateEncoder();
+    TRecordingRequest request;
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    if (FPage == nullptr || FPage->IsScreenCapture()) {
+        request.Area = QRect(0, 0, screen.width(), screen.height());
+    } else {
+        // Each box gets its own value again, so its text is a clamped whole number.
+        request.Area = QRect(FPage->SpinEditLeft()->Value(), FPage->SpinEditTop()->Value(),
+                             FPage->SpinEditWidth()->Value(), FPage->SpinEditHeight()->Value());
+    }
+    request.Cursor = FPage == nullptr || FPage->CheckBoxCursor()->isChecked();
+    request.Sound = FPage == nullptr || FPage->CheckBoxWave()->isChecked();
+    const QComboBox* sizes = FPage != nullptr ? FPage->ComboBoxVideoSize() : nullptr;
+    request.FrameSize = RecordingFrameSize(sizes != nullptr ? sizes->currentIndex() : 0,
+                                           sizes != nullptr ? sizes->currentText() : QString(),
+                                           request.Area.size());
+    request.FileName = ProgramState().CaptureFileName;
+
+    FWavePauseFlag = false;
+    QString error;
+    if (!PrepareRecording(*FFEncoder, request, FPauseHandle.Handle(), &error)) {
+        ShowMessage(nullptr, error, miError);
+        return false;
+    }
+    SetRecordingControls(false, true, false, true);
+    SetPlayControls(false);
+    FFEncoder->Start(1);
+    return true;
+}
+
+void TFmToolBar::SBtnPauseClick() {
+    if (!FFEncoder)
+        return;
+    SetRecordingControls(false, false, true, true);
+    FFEncoder->Pause();
+    FWavePauseFlag = true;
+}
+
+void TFmToolBar::SBtnResumeClick() {
+    if (!FFEncoder)
+        return;
+    SetRecordingControls(false, true, false, true);
+    FFEncoder->Resume();
+    FWavePauseFlag = false;
+}
+
+void TFmToolBar::SBtnStopClick() {
+    // Only the stop controls change; the final terminate event sets the rest.
+    ui->SBtnStop->setEnabled(false);
+    if (FPage != nullptr)
+        FPage->BtnStop()->setEnabled(false);
+    if (TMainWindowLink* main = ProgramState().MainWindow) {
+        const TTrayRecordingItems items = main->TrayRecordingItems();
+        if (items.MnStop != nullptr)
+            items.MnStop->setEnabled(false);
+    }
+    // Waits until the file is finalised, serving the engine's events meanwhile.
+    if (FFEncoder)
+        FFEncoder->Stop(true);
+}
+
+void TFmToolBar::FFEncoderProgress(const TProgressInfo* info) {
+    ui->LabelTime->setText(RecordingTimeText(info->CurrentDuration));
+    ui->LabelSize->setText(RecordingSizeText(info->CurrentSize));
+}
+
+void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {
+    if (info.TaskIndex < 0) {
+        SetRecordingControls(true, false, false, false);
+        SetPlayControls(true);
+        TMainWindowLink* main = ProgramState().MainWindow;
+        if (FPage != nullptr && !FPage->IsScreenCapture() &&
+            !FPage->CheckBoxHideBorder()->isChecked() && main != nullptr &&
+            main->ActiveTabIndex() == 0 && FPage->AreaFrame() != nullptr)
+            FPage->AreaFrame()->ShowFrame();
+        hide();
+        if (main != nullptr)
+            main->ShowMainWindow();
+    }
+    if (info.Exception)
+        ShowMessage(nullptr, info.ExceptionMsg, miWarning);
+}
+
+namespace {
+bool RecordingFileExists() {
+    const QString file = ProgramState().CaptureFileName;
+    if (!file.isEmpty() && QFileInfo(file).isFile())
+        return true;
+    ShowMessage(nullptr, QStringLiteral("文件 ") + file + QStringLiteral(" 不存在。"), miWarning);
+    return false;
+}
+} // namespace
+
+void TFmToolBar::BtnPlayClick() {
+    if (RecordingFileExists())
+        Shell::OpenDocument(ProgramState().CaptureFileName);
+}
+
+void TFmToolBar::BtnOpenFolderClick() {
+    if (RecordingFileExists())
+        Shell::ShowInFolder(ProgramState().CaptureFileName);
+}
+
+void TFmToolBar::FormCloseQuery() {
+    if (!FFEncoder)
+        return;
+    FFEncoder->SetOnProgress(nullptr);
+    FFEncoder->SetOnTerminate(nullptr);
+    FFEncoder->Stop(true);
+}
