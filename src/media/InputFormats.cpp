@@ -29,7 +29,9 @@ struct TRegistry {
 };
 
 TRegistry& Registry() {
-    static TRegistry registry;
+    // Never destroyed: the loader unloads libavformat, and forgets the formats, while
+    // the process's static objects are being destroyed.
+    static TRegistry& registry = *new TRegistry;
     return registry;
 }
 
