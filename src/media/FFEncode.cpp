@@ -681,6 +681,8 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
     }
     if (!FWorking)
         return;
+    if (TasksCount() == 0)
+        FTerminated = true; // nothing will report: the list has ended
     for (int i = 0; i < TasksCount(); ++i) {
         TFFmpeg* job = FTasks.Item(i);
         if (job->Converting()) {

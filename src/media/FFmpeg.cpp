@@ -780,6 +780,14 @@ void TCustomFFmpeg::FreeAll() {
     FPreviewer.reset();
 }
 
+AVFormatContext* TCustomFFmpeg::OutputContext(int index) const {
+    return index >= 0 && index < nb_output_files() ? FOutputFiles[size_t(index)]->ctx : nullptr;
+}
+
+AVFormatContext* TCustomFFmpeg::InputContext(int index) const {
+    return index >= 0 && index < nb_input_files() ? FInputFiles[size_t(index)]->ctx : nullptr;
+}
+
 // ---------------------------------------------------------------------------------------
 // list
 

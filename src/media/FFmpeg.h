@@ -162,6 +162,11 @@ public:
     int64_t TotalOutputDuration() const { return FTotalOutputDuration; }
     bool JoinMode() const { return FJoinMode; }
     int MaxFiles() const { return FMaxFiles; }
+    // The format context of an output / input (null for a bad index); for inspection.
+    AVFormatContext* OutputContext(int index) const;
+    AVFormatContext* InputContext(int index) const;
+    // The aspect ratio given for the next output (0: none).
+    double FrameAspectRatio() const { return FFrameAspectRatio; }
 
     int ReadTimeout = 10000;          // ms; I/O limit while opening files
     int64_t ReportInterval = 500000;  // µs

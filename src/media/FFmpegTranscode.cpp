@@ -619,6 +619,8 @@ void TCustomFFmpeg::Transcode() {
             ReportProgress(false);
     }
 
+    // From here on nothing may be interrupted: the trailer must reach the file.
+    registration.reset();
     for (size_t i = 0; i < FInputFiles.size(); ++i)
         FlushInputFile(int(i));
     FlushEncoders();

@@ -100,3 +100,34 @@ struct TTerminateLog {
     }
     bool ListEnded() const { return !Events.empty() && Events.back().TaskIndex == -1; }
 };
+
+// The codec names of an output's streams of one type, in order.
+inline QStringList OutputCodecs(TCustomFFmpeg& job, int output, AVMediaType type) {
+    QStringList names;
+    AVFormatContext* oc = job.OutputContext(output);
+    for (unsigned i = 0; oc && i < oc->nb_streams; ++i)
+        if (oc->streams[i]->codecpar->codec_type == type)
+            names << QString::fromUtf8(FF.avcodec_get_name(oc->streams[i]->codecpar->codec_id));
+    return names;
+}
+
+// The first video frame of a file as RGB24 bytes (decoded by the ffmpeg tool).
+inline QByteArray FirstFrameRGB(const QString& path) {
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                   QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                   QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+                   QStringLiteral("-")});
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
+// Makes a media file with the ffmpeg tool (a fixture made at test time).
+inline bool MakeFixture(const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} +
+                      args);
+    return process.waitForFinished(120000) && process.exitCode() == 0;
+}

@@ -92,3 +92,162 @@ TEST_F(EncoderTest, RecordingPresetsMakeFilesThatDecodeWithTheirStreams) {
         EXPECT_NEAR(probe.Duration, 2.0, 1.0 / 15 + 0.05);
     }
 }
+
+namespace {
+
+// A small output of a lavfi task: mpeg4 in MP4 without sound.
+TOutputOptions SmallMp4() {
+    TOutputOptions out;
+    InitOutputOptions(&out);
+    out.VideoCodec = QStringLiteral("mpeg4");
+    out.DisableAudio = true;
+    return out;
+}
+
+} // namespace
+
+TEST_F(EncoderTest, TasksRunInTurnAndTheListEndComesLast) {
+    Terminates.Connect(Encoder);
+    for (int i = 0; i < 3; ++i) {
+        TInputOptions in = LavfiInput();
+        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
+        ASSERT_EQ(task, i) << Encoder.LastErrMsg().toStdString();
+        TOutputOptions out = SmallMp4();
+        ASSERT_TRUE(
+            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("t%1.mp4").arg(i)), &out));
+    }
+    Encoder.Start(1);
+    EXPECT_TRUE(Encoder.Working());
+    ASSERT_TRUE(RunToEnd());
+    PumpEvents(100); // nothing more may come
+    ASSERT_EQ(Terminates.Events.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Terminates.Events[size_t(i)].TaskIndex, i);
+        EXPECT_TRUE(Terminates.Events[size_t(i)].Finished);
+        EXPECT_EQ(ProbeFile(Sandbox.File(QStringLiteral("t%1.mp4").arg(i)))
+                      .First(QStringLiteral("video"))
+                      ->Frames,
+                  25);
+    }
+    EXPECT_EQ(Terminates.Events[3].TaskIndex, -1);
+    EXPECT_TRUE(Terminates.Events[3].Finished);
+    for (bool onMain : Terminates.OnMainThread)
+        EXPECT_TRUE(onMain);
+    EXPECT_TRUE(Encoder.Terminated());
+    EXPECT_TRUE(Encoder.Working()); // until ClearTasks
+
+    // After the end every task call is refused until ClearTasks.
+    TInputOptions in = LavfiInput();
+    try {
+        Encoder.AddTask(TestPicture(1), &in);
+        ADD_FAILURE() << "AddTask was accepted after the list ended";
+    } catch (const EFFError& error) {
+        EXPECT_EQ(error.Message(), QStringLiteral("Cannot AddTask while working."));
+    }
+    EXPECT_THROW(Encoder.RemoveTask(0), EFFError);
+    EXPECT_THROW(Encoder.Start(1), EFFError);
+    Encoder.ClearTasks();
+    EXPECT_FALSE(Encoder.Working());
+    EXPECT_EQ(Encoder.TasksCount(), 0);
+    EXPECT_GE(Encoder.AddTask(TestPicture(1), &in), 0);
+}
+
+TEST_F(EncoderTest, SynchronousStartRaisesEveryEventBeforeItReturns) {
+    Terminates.Connect(Encoder);
+    std::vector<int> progressTasks;
+    Encoder.SetOnProgress(
+        [&](QObject*, TProgressInfo* info) { progressTasks.push_back(info->TaskIndex); });
+    for (int i = 0; i < 2; ++i) {
+        TInputOptions in = LavfiInput();
+        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
+        TOutputOptions out = SmallMp4();
+        ASSERT_TRUE(
+            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("s%1.mp4").arg(i)), &out));
+    }
+    Encoder.Start(0);
+    ASSERT_EQ(Terminates.Events.size(), 3u);
+    EXPECT_EQ(Terminates.Events[0].TaskIndex, 0);
+    EXPECT_EQ(Terminates.Events[1].TaskIndex, 1);
+    EXPECT_EQ(Terminates.Events[2].TaskIndex, -1);
+    EXPECT_TRUE(Encoder.Terminated());
+    // the last report of each task
+    EXPECT_NE(std::find(progressTasks.begin(), progressTasks.end(), 0), progressTasks.end());
+    EXPECT_NE(std::find(progressTasks.begin(), progressTasks.end(), 1), progressTasks.end());
+}
+
+TEST_F(EncoderTest, StartWithoutTasksRaisesNothingAndStaysWorking) {
+    Terminates.Connect(Encoder);
+    Encoder.Start(1);
+    PumpEvents(100);
+    EXPECT_TRUE(Terminates.Events.empty());
+    EXPECT_TRUE(Encoder.Working());
+    EXPECT_THROW(Encoder.ClearTasks(), EFFError); // not ended yet
+    Encoder.Stop(true);
+}
+
+TEST_F(EncoderTest, StopDuringTheFirstOfThreeEndsAllAndKeepsTheFirstFilePlayable) {
+    Terminates.Connect(Encoder);
+    std::atomic<int> reports{0};
+    std::vector<int> lastFileIndex;
+    Encoder.SetOnProgress([&](QObject*, TProgressInfo* info) {
+        ++reports;
+        lastFileIndex.push_back(info->FileIndex);
+    });
+    Encoder.SetProgressInterval(100);
+    for (int i = 0; i < 3; ++i) {
+        TInputOptions in = LavfiInput();
+        const int task = Encoder.AddTask(TestPicture(120, 25, QStringLiteral("640x480")), &in);
+        TOutputOptions out = SmallMp4();
+        ASSERT_TRUE(
+            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("x%1.mp4").arg(i)), &out));
+    }
+    Encoder.Start(1);
+    ASSERT_TRUE(PumpUntil([&] { return reports >= 2; }, 30000));
+    Encoder.Stop(true);
+    ASSERT_TRUE(RunToEnd(20000));
+    PumpEvents(100);
+    ASSERT_EQ(Terminates.Events.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Terminates.Events[size_t(i)].TaskIndex, i);
+        EXPECT_FALSE(Terminates.Events[size_t(i)].Finished);
+        EXPECT_FALSE(Terminates.Events[size_t(i)].Exception);
+    }
+    EXPECT_EQ(Terminates.Events[3].TaskIndex, -1);
+    EXPECT_EQ(lastFileIndex.back(), -1); // the stopped task's last report
+    // the trailer was written: the file decodes, with part of its 3000 frames
+    const TProbe probe = ProbeFile(Sandbox.File(QStringLiteral("x0.mp4")));
+    ASSERT_TRUE(probe.Ok);
+    const int frames = probe.First(QStringLiteral("video"))->Frames;
+    EXPECT_GT(frames, 0);
+    EXPECT_LT(frames, 3000);
+    EXPECT_FALSE(
+        QFileInfo::exists(Sandbox.File(QStringLiteral("x1.mp4"))) &&
+        ProbeFile(Sandbox.File(QStringLiteral("x1.mp4"))).First(QStringLiteral("video")) &&
+        ProbeFile(Sandbox.File(QStringLiteral("x1.mp4"))).First(QStringLiteral("video"))->Frames >
+            0);
+}
+
+TEST_F(EncoderTest, RefusalsAndLimitsOfTaskCalls) {
+    Encoder.SetProgressInterval(50);
+    EXPECT_EQ(Encoder.ProgressInterval(), 100);
+    Encoder.SetProgressInterval(1000);
+    EXPECT_EQ(Encoder.ProgressInterval(), 1000);
+
+    TInputOptions in;
+    InitInputOptions(&in);
+    EXPECT_EQ(Encoder.AddTask(Sandbox.File(QStringLiteral("missing.mp4")), &in), -1);
+    EXPECT_EQ(Encoder.TasksCount(), 0);
+    EXPECT_TRUE(Encoder.LastErrMsg().contains(QStringLiteral("missing.mp4")));
+    EXPECT_EQ(in.FileName, Sandbox.File(QStringLiteral("missing.mp4"))); // filled in
+
+    Encoder.CustomMaxFiles = 2;
+    TInputOptions lavfi = LavfiInput();
+    const int task = Encoder.AddTask(TestPicture(1), &lavfi);
+    ASSERT_GE(task, 0);
+    TInputOptions second = LavfiInput();
+    EXPECT_TRUE(Encoder.AddInputFile(task, TestSound(1), &second));
+    TInputOptions third = LavfiInput();
+    EXPECT_FALSE(Encoder.AddInputFile(task, TestSound(1), &third));
+    EXPECT_EQ(Encoder.LastErrMsg(), QStringLiteral("max input files 2 reached"));
+    EXPECT_THROW(Encoder.RemoveTask(5), EFFError);
+}
