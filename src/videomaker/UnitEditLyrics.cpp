@@ -35,7 +35,7 @@ bool TFmEditLyrics::EditProjectLyrics(QWidget* parent) {
     for (const TLyricRow& row : project.Rows)
         lines << row.Tag + row.Text;
     TFmEditLyrics dialog(parent);
-    dialog.SetText(lines.join(u'\n'));
+    dialog.SetText(lines.join(LyricLineBreak));
     if (dialog.exec() != QDialog::Accepted)
         return false;
     project.LyricText = dialog.Text();
@@ -44,15 +44,14 @@ bool TFmEditLyrics::EditProjectLyrics(QWidget* parent) {
     return true;
 }
 
+// The memo's lines are separated by CR LF, as the project's lyric text is.
 QString TFmEditLyrics::Text() const {
-    return ui->Memo1->toPlainText();
+    return ui->Memo1->toPlainText().replace(u'\n', LyricLineBreak.toString());
 }
 
 void TFmEditLyrics::SetText(const QString& text) {
     QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    if (shown.endsWith(u'\n'))
-        shown.chop(1); // the break after the last line starts no further line
+    shown.replace(LyricLineBreak.toString(), QStringLiteral("\n")).replace(u'\r', u'\n');
     ui->Memo1->setPlainText(shown);
 }
 
@@ -106,7 +105,7 @@ void TFmEditLyrics::Timer1Timer() {
     ui->SBtnDelete->setEnabled(selected);
     ui->SBtnPaste->setEnabled(clip && clip->hasText());
     ui->SBtnSeleteAll->setEnabled(!selected && !ui->Memo1->document()->isEmpty());
-    const bool lines = ui->Memo1->document()->blockCount() > 1;
+    const bool lines = SplitTextLines(Text()).size() > 1;
     ui->BtnSort->setEnabled(lines);
     ui->BtnMerger->setEnabled(lines);
 }

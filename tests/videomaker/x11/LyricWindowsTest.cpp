@@ -7,6 +7,7 @@
 #include "videomaker/UnitAdjustTime.h"
 #include "videomaker/UnitEditLyrics.h"
 #include "videomaker/UnitPreviewSetting.h"
+#include "videomaker/VideoMakePage.h"
 #include "videomaker/VideoMakeSettings.h"
 #include "videomaker/VideoProject.h"
 
@@ -168,7 +169,7 @@ TEST_F(LyricWindows, EditorMergesSortsAndEnablesItsButtons) {
     EXPECT_TRUE(c->BtnMerger->isEnabled());
     EXPECT_TRUE(c->SBtnSeleteAll->isEnabled());
     c->BtnMerger->click();
-    EXPECT_EQ(editor.Text(), S("[00:05.00]AB\n[00:07.00]C"));
+    EXPECT_EQ(editor.Text(), S("[00:05.00]AB\r\n[00:07.00]C\r\n"));
 
     c->SBtnSeleteAll->click();
     PumpEvents(60);
@@ -176,13 +177,13 @@ TEST_F(LyricWindows, EditorMergesSortsAndEnablesItsButtons) {
     EXPECT_TRUE(c->SBtnDelete->isEnabled());
     EXPECT_FALSE(c->SBtnSeleteAll->isEnabled());
     c->SBtnCopy->click();
-    EXPECT_EQ(QApplication::clipboard()->text(), S("[00:05.00]AB\n[00:07.00]C"));
+    EXPECT_EQ(QApplication::clipboard()->text(), S("[00:05.00]AB\n[00:07.00]C\n"));
     c->SBtnDelete->click();
     PumpEvents(60);
     EXPECT_TRUE(editor.Text().isEmpty());
     EXPECT_TRUE(c->SBtnPaste->isEnabled());
     c->SBtnPaste->click();
-    EXPECT_EQ(editor.Text(), S("[00:05.00]AB\n[00:07.00]C"));
+    EXPECT_EQ(editor.Text(), S("[00:05.00]AB\r\n[00:07.00]C\r\n"));
 
     // Not ticked: lines do not wrap.
     c->CheckBoxWordWarp->click();
@@ -194,7 +195,7 @@ TEST_F(LyricWindows, EditorMergesSortsAndEnablesItsButtons) {
     editor.SetText(S("[ti:Song]\n[00:09.00]B\n[00:03.00]A"));
     c->BtnOk->click();
     EXPECT_EQ(editor.result(), QDialog::Accepted);
-    EXPECT_EQ(editor.Text(), S("[00:03.00]A\n[00:09.00]B"));
+    EXPECT_EQ(editor.Text(), S("[00:03.00]A\r\n[00:09.00]B\r\n"));
 }
 
 // ---- time adjuster ----
@@ -259,7 +260,8 @@ TEST_F(LyricWindows, AdjusterStartsAfterTheLastTimedRowAboveTheSelection) {
         }
     });
     EXPECT_FALSE(TFmEditLyrics::EditProjectLyrics(nullptr));
-    EXPECT_EQ(shown, S("[00:01.00]zero\none\n[00:10.00]two\n") + tag + S("three\nfour\nfive"));
+    EXPECT_EQ(shown,
+              S("[00:01.00]zero\r\none\r\n[00:10.00]two\r\n") + tag + S("three\r\nfour\r\nfive"));
 }
 
 TEST_F(LyricWindows, AdjusterWithoutTimedRowsAboveStartsAtZeroAndStopsAtTheEnd) {
@@ -424,4 +426,23 @@ TEST_F(LyricWindows, PreviewReturnsToTheStartAtTheEndOfTheSong) {
     // Moving the track bar seeks the song.
     c->TrackBar1->setValue(1);
     ASSERT_TRUE(PumpUntil([&] { return preview.Player().CurrentPTS() == 1000000; }, 5000));
+}
+
+// ---- opened from the page ----
+
+TEST_F(LyricWindows, ThePageOpensTheEditorAndKeepsItsText) {
+    SetLyrics(S("[00:02.00]B\r\n[00:01.00]A\r\n"));
+    TVideoMakePage page;
+    TModalHandler handler([](QWidget* w) {
+        auto* editor = qobject_cast<TFmEditLyrics*>(w);
+        ASSERT_NE(editor, nullptr);
+        editor->SetText(editor->Text() + S("\r\n[00:03.00]C\r\n[ar:Someone]"));
+        w->findChild<QPushButton*>(S("BtnOk"))->click();
+    });
+    page.findChild<QPushButton*>(S("BtnEditLyircs"))->click();
+    ASSERT_EQ(handler.Handled(), 1);
+    EXPECT_EQ(VideoProject().LyricText, S("[00:01.00]A\r\n[00:02.00]B\r\n[00:03.00]C\r\n"));
+    ASSERT_EQ(VideoProject().Rows.size(), 3);
+    EXPECT_EQ(page.findChild<QTreeWidget*>(S("ListViewLyrics"))->topLevelItemCount(), 3);
+    EXPECT_TRUE(VideoProject().Modified());
 }
