@@ -96,12 +96,16 @@ void TFmAdjustTime::ShowRow(int index) {
         ui->ListViewLyrics->scrollToItem(item);
 }
 
+void TFmAdjustTime::SetButtons(bool start, bool pause, bool resume, bool stop, bool capture) {
+    ui->BtnStart->setEnabled(start);
+    ui->BtnPause->setEnabled(pause);
+    ui->BtnResume->setEnabled(resume);
+    ui->BtnStop->setEnabled(stop);
+    ui->BtnCapture->setEnabled(capture);
+}
+
 void TFmAdjustTime::PlayingState() {
-    ui->BtnStart->setEnabled(false);
-    ui->BtnPause->setEnabled(true);
-    ui->BtnResume->setEnabled(false);
-    ui->BtnStop->setEnabled(true);
-    ui->BtnCapture->setEnabled(true);
+    SetButtons(false, true, false, true, true);
     Timer1.start();
     ui->BtnCapture->setFocus();
 }
@@ -155,11 +159,7 @@ void TFmAdjustTime::BtnCaptureClick() {
 
 void TFmAdjustTime::BtnPauseClick() {
     FFPlayer1.Pause();
-    ui->BtnStart->setEnabled(false);
-    ui->BtnPause->setEnabled(false);
-    ui->BtnResume->setEnabled(true);
-    ui->BtnStop->setEnabled(true);
-    ui->BtnCapture->setEnabled(false);
+    SetButtons(false, false, true, true, false);
     Timer1.stop();
 }
 
@@ -170,11 +170,7 @@ void TFmAdjustTime::BtnResumeClick() {
 
 void TFmAdjustTime::BtnStopClick() {
     FFPlayer1.Pause(); // the song stays open at its position
-    ui->BtnStart->setEnabled(true);
-    ui->BtnPause->setEnabled(false);
-    ui->BtnResume->setEnabled(false);
-    ui->BtnStop->setEnabled(false);
-    ui->BtnCapture->setEnabled(false);
+    SetButtons(true, false, false, false, false);
     Timer1.stop();
 }
 

@@ -64,6 +64,7 @@ private:
     int FAdjustIndex = 0;
     int64_t AInputAudioDuration = 0;
 
+    void SetButtons(bool start, bool pause, bool resume, bool stop, bool capture);
     void PlayingState();
     void ShowRow(int index);
 };
