@@ -5,6 +5,9 @@
 #include "videomaker/FrameComposer.h"
 #include "videomaker/LyricText.h"
 #include "videomaker/ProjectFile.h"
+#include "videomaker/UnitAdjustTime.h"
+#include "videomaker/UnitEditLyrics.h"
+#include "videomaker/UnitPreviewSetting.h"
 #include "videomaker/VideoMakeSettings.h"
 #include "videomaker/VideoProject.h"
 
@@ -112,6 +115,14 @@ TVideoMakePage::TVideoMakePage(QWidget* parent)
             &TVideoMakePage::BtnStartConvertClick);
     connect(ui->ListViewPictures->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected) { PhotoSelectionChanged(selected); });
+
+    // The lyric editor, the time adjuster and the preview open from the page.
+    connect(this, &TVideoMakePage::EditLyricsRequested, this,
+            [this] { TFmEditLyrics::EditProjectLyrics(this); });
+    connect(this, &TVideoMakePage::AdjustTimeRequested, this,
+            [this] { TFmAdjustTime::AdjustProjectTimes(this, ui->ListViewLyrics); });
+    connect(this, &TVideoMakePage::PreviewRequested, this,
+            [this] { TFmPreviewSetting::PreviewProject(this); });
 
     ShowAudioFile();
     ShowRows();

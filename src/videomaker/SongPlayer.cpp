@@ -1,0 +1,33 @@
+#include "videomaker/SongPlayer.h"
+
+#include "app/state/ProgramState.h"
+#include "media/FFPlay.h"
+#include "platform/Prompts.h"
+
+#include <QWidget>
+
+bool OpenSongPaused(TFFPlayer& player, QWidget* screen, const QString& song, QWidget* parent) {
+    player.SetDisableVideo(true);
+    player.SetDisableDisplay(true);
+    const QString folder = ProgramState().LibraryPath();
+    // Each player holds SDL itself, so a new player needs it even when another component
+    // has loaded the media libraries already.
+    if ((!player.AVLibLoaded() && !player.LoadAVLib(folder, true)) ||
+        (!player.SDLLibLoaded() && !player.LoadSDLLib(folder))) {
+        Prompts().MessageBox(parent, player.LastErrMsg(), QStringLiteral("Vexmira"), miWarning,
+                             mbOk);
+        return false;
+    }
+    if (!player.Open(song, screen ? uintptr_t(screen->winId()) : 0, true)) {
+        ShowMessage(parent, player.LastErrMsg(), miWarning);
+        return false;
+    }
+    player.Seek(0);
+    return true;
+}
+
+QString PlayTimeText(int64_t us) {
+    const int64_t seconds = us / 1000000;
+    return QString::asprintf("%.2d:%.2d.%.2d", int(seconds / 60), int(seconds % 60),
+                             int((us % 1000000) / 10000));
+}

@@ -1,0 +1,448 @@
+#include "app/state/ProgramState.h"
+#include "support/Sandbox.h"
+#include "support/ScriptedPrompts.h"
+#include "videomaker/FrameComposer.h"
+#include "videomaker/LyricText.h"
+#include "videomaker/SongPlayer.h"
+#include "videomaker/UnitAdjustTime.h"
+#include "videomaker/UnitEditLyrics.h"
+#include "videomaker/UnitPreviewSetting.h"
+#include "videomaker/VideoMakePage.h"
+#include "videomaker/VideoMakeSettings.h"
+#include "videomaker/VideoProject.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString S(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// A private home and settings file, the default settings in a font of the test machine,
+// SDL's disk driver for the players and a project whose song is a sine tone.
+class LyricWindows : public testing::Test {
+protected:
+    void SetUp() override {
+        ProgramState().IniFileName = FBox.File(S("config/Vexmira/Vexmira20.ini"));
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", FBox.File(S("played.raw")).toLocal8Bit());
+        ResetVideoMakeSettings();
+        VideoMakeSettings().VideoFont.Font.setFamily(S("DejaVu Sans"));
+        VideoMakeSettings().VideoFont.Font.setPointSize(12);
+        TVideoProject& p = VideoProject();
+        p.Photos.clear();
+        p.LyricText.clear();
+        p.SetRows({});
+        p.SetModified(false);
+    }
+    void TearDown() override {
+        TVideoProject& p = VideoProject();
+        p.LyricText.clear();
+        p.SetRows({});
+        p.AudioFile.clear();
+        p.SetModified(false);
+        ResetVideoMakeSettings();
+        qunsetenv("SDL_DISKAUDIOFILE");
+        qunsetenv("SDL_AUDIODRIVER");
+    }
+    QString Song(double seconds) {
+        const QString path = FBox.File(QStringLiteral("song%1.wav").arg(seconds));
+        QProcess ffmpeg;
+        ffmpeg.start(
+            S("ffmpeg"),
+            {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+             QStringLiteral("sine=frequency=440:sample_rate=8000:duration=%1").arg(seconds), "-c:a",
+             "pcm_s16le", path});
+        EXPECT_TRUE(ffmpeg.waitForFinished(30000));
+        EXPECT_EQ(ffmpeg.exitCode(), 0);
+        VideoProject().AudioFile = path;
+        return path;
+    }
+    void SetLyrics(const QString& text) {
+        VideoProject().LyricText = text;
+        LayoutLyricRows();
+    }
+    // A list like the page's: one item per project row.
+    void FillList(QTreeWidget& list, int selected) {
+        list.setHeaderLabels({S("顺序"), S("时间"), S("歌词")});
+        for (const TLyricRow& row : VideoProject().Rows)
+            list.addTopLevelItem(new QTreeWidgetItem(QStringList{row.Order, row.Tag, row.Text}));
+        if (selected >= 0)
+            list.topLevelItem(selected)->setSelected(true);
+    }
+
+    TSandbox FBox;
+    TScriptedPrompts FAsked;
+};
+
+// The control `name` of `window`.
+template <class T> T* Ctl(QWidget& window, const char* name) {
+    T* w = window.findChild<T*>(QLatin1StringView(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+// The controls of the three windows, by their names.
+struct TEditorControls {
+    explicit TEditorControls(QWidget& w)
+        : SBtnCut(Ctl<QToolButton>(w, "SBtnCut")), SBtnCopy(Ctl<QToolButton>(w, "SBtnCopy")),
+          SBtnPaste(Ctl<QToolButton>(w, "SBtnPaste")),
+          SBtnSeleteAll(Ctl<QToolButton>(w, "SBtnSeleteAll")),
+          SBtnDelete(Ctl<QToolButton>(w, "SBtnDelete")), BtnSort(Ctl<QPushButton>(w, "BtnSort")),
+          BtnMerger(Ctl<QPushButton>(w, "BtnMerger")),
+          CheckBoxWordWarp(Ctl<QCheckBox>(w, "CheckBoxWordWarp")),
+          Memo1(Ctl<QPlainTextEdit>(w, "Memo1")), BtnOk(Ctl<QPushButton>(w, "BtnOk")) {}
+    QToolButton *SBtnCut, *SBtnCopy, *SBtnPaste, *SBtnSeleteAll, *SBtnDelete;
+    QPushButton *BtnSort, *BtnMerger;
+    QCheckBox* CheckBoxWordWarp;
+    QPlainTextEdit* Memo1;
+    QPushButton* BtnOk;
+};
+struct TAdjusterControls {
+    explicit TAdjusterControls(QWidget& w)
+        : BtnStart(Ctl<QPushButton>(w, "BtnStart")), BtnStop(Ctl<QPushButton>(w, "BtnStop")),
+          BtnCapture(Ctl<QPushButton>(w, "BtnCapture")), BtnPause(Ctl<QPushButton>(w, "BtnPause")),
+          BtnResume(Ctl<QPushButton>(w, "BtnResume")), BtnOk(Ctl<QPushButton>(w, "BtnOk")),
+          LabelTime(Ctl<QLabel>(w, "LabelTime")),
+          ListViewLyrics(Ctl<QTreeWidget>(w, "ListViewLyrics")) {}
+    QPushButton *BtnStart, *BtnStop, *BtnCapture, *BtnPause, *BtnResume, *BtnOk;
+    QLabel* LabelTime;
+    QTreeWidget* ListViewLyrics;
+};
+struct TPreviewControls {
+    explicit TPreviewControls(QWidget& w)
+        : SBtnPlay(Ctl<QToolButton>(w, "SBtnPlay")), SBtnPause(Ctl<QToolButton>(w, "SBtnPause")),
+          SBtnSize(Ctl<QToolButton>(w, "SBtnSize")), TrackBar1(Ctl<QSlider>(w, "TrackBar1")),
+          LabelCurrent(Ctl<QLabel>(w, "LabelCurrent")),
+          LabelPreview(Ctl<QLabel>(w, "LabelPreview")),
+          ScrollBoxPreview(Ctl<QScrollArea>(w, "ScrollBoxPreview")),
+          PanelPreview(Ctl<QWidget>(w, "PanelPreview")),
+          ImagePreview(Ctl<TImagePreview>(w, "ImagePreview")) {}
+    QToolButton *SBtnPlay, *SBtnPause, *SBtnSize;
+    QSlider* TrackBar1;
+    QLabel *LabelCurrent, *LabelPreview;
+    QScrollArea* ScrollBoxPreview;
+    QWidget* PanelPreview;
+    TImagePreview* ImagePreview;
+};
+
+// The leftmost column holding a pixel other than the `background`; -1 when there is none.
+int LeftmostColumnOf(const QImage& image, QRgb background) {
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if ((image.pixel(x, y) & 0xFFFFFF) != (background & 0xFFFFFF))
+                return x;
+    return -1;
+}
+
+} // namespace
+
+// ---- lyric editor ----
+
+TEST_F(LyricWindows, EditorMergesSortsAndEnablesItsButtons) {
+    TFmEditLyrics editor;
+    editor.show();
+    TEditorControls ctl(editor);
+    TEditorControls* c = &ctl;
+    PumpEvents(60);
+    EXPECT_FALSE(c->SBtnSeleteAll->isEnabled()); // nothing to select
+    EXPECT_FALSE(c->BtnSort->isEnabled());
+    EXPECT_FALSE(c->SBtnCopy->isEnabled());
+
+    editor.SetText(S("[00:05.00]A\r\n[00:05.00]B\r\n[00:07.00]C\r\n"));
+    PumpEvents(60);
+    EXPECT_TRUE(c->BtnMerger->isEnabled());
+    EXPECT_TRUE(c->SBtnSeleteAll->isEnabled());
+    c->BtnMerger->click();
+    EXPECT_EQ(editor.Text(), S("[00:05.00]AB\r\n[00:07.00]C\r\n"));
+
+    c->SBtnSeleteAll->click();
+    PumpEvents(60);
+    EXPECT_TRUE(c->SBtnCut->isEnabled());
+    EXPECT_TRUE(c->SBtnDelete->isEnabled());
+    EXPECT_FALSE(c->SBtnSeleteAll->isEnabled());
+    c->SBtnCopy->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), S("[00:05.00]AB\n[00:07.00]C\n"));
+    c->SBtnDelete->click();
+    PumpEvents(60);
+    EXPECT_TRUE(editor.Text().isEmpty());
+    EXPECT_TRUE(c->SBtnPaste->isEnabled());
+    c->SBtnPaste->click();
+    EXPECT_EQ(editor.Text(), S("[00:05.00]AB\r\n[00:07.00]C\r\n"));
+
+    // Not ticked: lines do not wrap.
+    c->CheckBoxWordWarp->click();
+    EXPECT_EQ(c->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+    c->CheckBoxWordWarp->click();
+    EXPECT_EQ(c->Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+
+    // OK sorts by time and drops the information tags.
+    editor.SetText(S("[ti:Song]\n[00:09.00]B\n[00:03.00]A"));
+    c->BtnOk->click();
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_EQ(editor.Text(), S("[00:03.00]A\r\n[00:09.00]B\r\n"));
+}
+
+// ---- time adjuster ----
+
+TEST(PlayTime, HundredthsAreCutNotRounded) {
+    EXPECT_EQ(PlayTimeText(83456000), S("01:23.45"));
+    EXPECT_EQ(PlayTimeText(3599999999), S("59:59.99"));
+    EXPECT_EQ(PlayTimeText(6000000000), S("100:00.00"));
+}
+
+TEST_F(LyricWindows, AdjusterStartsAfterTheLastTimedRowAboveTheSelection) {
+    Song(15);
+    SetLyrics(S("[00:01.00]zero\r\none\r\n[00:10.00]two\r\nthree\r\nfour\r\nfive\r\n"));
+    QTreeWidget list;
+    FillList(list, 4);
+    TFmAdjustTime adjuster(nullptr, &list, VideoProject().AudioFile);
+    adjuster.show();
+    TAdjusterControls ctl(adjuster);
+    TAdjusterControls* c = &ctl;
+    EXPECT_EQ(adjuster.InputAudioDuration(), 15000000);
+    EXPECT_FALSE(c->BtnCapture->isEnabled());
+
+    emit adjuster.PMLyrics().aboutToShow();
+    EXPECT_TRUE(adjuster.MnCurrent()->isEnabled());
+    adjuster.MnCurrent()->trigger();
+    EXPECT_TRUE(c->BtnCapture->isEnabled());
+    EXPECT_FALSE(c->BtnStart->isEnabled());
+    EXPECT_EQ(adjuster.AdjustIndex(), 3);
+    ASSERT_TRUE(PumpUntil([&] { return adjuster.Player().CurrentPTS() >= 10100000; }, 5000));
+    EXPECT_LT(adjuster.Player().CurrentPTS(), 11000000);
+    EXPECT_TRUE(c->LabelTime->text().startsWith(S("00:10.")));
+    c->BtnCapture->click();
+    const QString tag = c->ListViewLyrics->topLevelItem(3)->text(1);
+    EXPECT_TRUE(tag.startsWith(S("[00:10."))) << tag.toStdString();
+    EXPECT_EQ(adjuster.AdjustIndex(), 4);
+    EXPECT_TRUE(c->ListViewLyrics->topLevelItem(3)->isSelected());
+
+    // Pause holds the song; stop leaves only "开始".
+    c->BtnPause->click();
+    EXPECT_TRUE(c->BtnResume->isEnabled());
+    EXPECT_FALSE(c->BtnCapture->isEnabled());
+    EXPECT_TRUE(adjuster.Player().Paused());
+    c->BtnResume->click();
+    EXPECT_FALSE(adjuster.Player().Paused());
+    c->BtnStop->click();
+    EXPECT_TRUE(c->BtnStart->isEnabled());
+    EXPECT_FALSE(c->BtnStop->isEnabled());
+
+    // OK writes the tags back; the editor then shows them.
+    c->BtnOk->click();
+    adjuster.StoreTags();
+    EXPECT_EQ(VideoProject().Rows[3].Tag, tag);
+    EXPECT_EQ(VideoProject().RowTimes[3], TimeTagMilliseconds(tag) * 1000);
+    EXPECT_TRUE(VideoProject().LyricText.contains(tag + S("three\r\n")))
+        << VideoProject().LyricText.toStdString();
+    EXPECT_TRUE(VideoProject().Modified());
+    QString shown;
+    TModalHandler handler([&](QWidget* w) {
+        if (auto* editor = qobject_cast<TFmEditLyrics*>(w)) {
+            shown = editor->Text();
+            editor->reject();
+        }
+    });
+    EXPECT_FALSE(TFmEditLyrics::EditProjectLyrics(nullptr));
+    EXPECT_EQ(shown,
+              S("[00:01.00]zero\r\none\r\n[00:10.00]two\r\n") + tag + S("three\r\nfour\r\nfive"));
+}
+
+TEST_F(LyricWindows, AdjusterWithoutTimedRowsAboveStartsAtZeroAndStopsAtTheEnd) {
+    Song(1);
+    SetLyrics(S("one\r\ntwo\r\n[00:00.50]three\r\n"));
+    QTreeWidget list;
+    FillList(list, 1);
+    TFmAdjustTime adjuster(nullptr, &list, VideoProject().AudioFile);
+    adjuster.show();
+    TAdjusterControls ctl(adjuster);
+    TAdjusterControls* c = &ctl;
+    adjuster.MnCurrent()->trigger();
+    EXPECT_EQ(adjuster.AdjustIndex(), 0);
+    c->BtnCapture->click();
+    EXPECT_TRUE(c->ListViewLyrics->topLevelItem(0)->text(1).startsWith(S("[00:00.")));
+    // Capturing past the last row re-stamps the last row.
+    c->BtnCapture->click();
+    c->BtnCapture->click();
+    c->BtnCapture->click();
+    EXPECT_EQ(adjuster.AdjustIndex(), 3);
+    EXPECT_TRUE(c->ListViewLyrics->topLevelItem(2)->isSelected());
+    // The end of the song presses "停止".
+    ASSERT_TRUE(PumpUntil([&] { return c->BtnStart->isEnabled(); }, 5000));
+    EXPECT_FALSE(c->BtnCapture->isEnabled());
+    EXPECT_EQ(c->LabelTime->text(), S("00:01.00"));
+}
+
+// ---- preview ----
+
+TEST_F(LyricWindows, PreviewFontChangeWhilePlayingRelaysOutAndGoesOn) {
+    Song(10);
+    SetLyrics(S("[00:00.00]one two three four five six seven\r\n[00:05.00]eight\r\n"));
+    const int rowsBefore = VideoProject().Rows.size();
+    TFmPreviewSetting preview(nullptr, VideoProject().AudioFile);
+    preview.show();
+    TPreviewControls ctl(preview);
+    TPreviewControls* c = &ctl;
+    EXPECT_EQ(preview.SongDuration(), 10000000);
+    EXPECT_EQ(c->TrackBar1->maximum(), 10);
+    EXPECT_EQ(c->LabelCurrent->text(), S("00:00:00/00:00:10"));
+    ASSERT_TRUE(PumpUntil([&] { return c->SBtnPlay->isEnabled(); }, 5000));
+    c->SBtnPlay->click();
+    EXPECT_TRUE(c->SBtnPause->isEnabled());
+    ASSERT_TRUE(PumpUntil([&] { return preview.Player().CurrentPTS() > 300000; }, 5000));
+    EXPECT_FALSE(TPreviewControls(preview).ImagePreview->Image().isNull());
+
+    FAsked.FontAnswers.push_back([](QFont& font) {
+        font.setPointSize(36);
+        return true;
+    });
+    preview.MenuItem(S("MnFont"))->trigger();
+    EXPECT_EQ(VideoMakeSettings().VideoFont.Font.pointSize(), 36);
+    EXPECT_GT(VideoProject().Rows.size(), rowsBefore); // the long line wraps in the big font
+    EXPECT_TRUE(c->SBtnPause->isEnabled());
+    EXPECT_FALSE(preview.Player().Paused());
+    const int64_t at = preview.Player().CurrentPTS();
+    ASSERT_TRUE(PumpUntil([&] { return preview.Player().CurrentPTS() > at + 200000; }, 5000));
+
+    // Cancelling restores the font and the rows.
+    preview.reject();
+    EXPECT_EQ(VideoMakeSettings().VideoFont.Font.pointSize(), 12);
+    EXPECT_EQ(VideoProject().Rows.size(), rowsBefore);
+}
+
+TEST_F(LyricWindows, PreviewLeftAlignmentRedrawsAtOnce) {
+    Song(3);
+    SetLyrics(S("[00:00.00]hi\r\n"));
+    TFmPreviewSetting preview(nullptr, VideoProject().AudioFile);
+    preview.show();
+    ASSERT_TRUE(
+        PumpUntil([&] { return !TPreviewControls(preview).ImagePreview->Image().isNull(); }, 5000));
+    EXPECT_TRUE(preview.MenuItem(S("MnCenter"))->isChecked());
+    EXPECT_TRUE(preview.MenuItem(S("MnBottom"))->isChecked());
+    const QRgb background = ColorFromValue(VideoMakeSettings().BackGroundColor).rgb();
+    const int centred =
+        LeftmostColumnOf(TPreviewControls(preview).ImagePreview->Image(), background);
+    ASSERT_GT(centred, 100);
+
+    preview.MenuItem(S("MnLeft"))->trigger(); // paused: no position report follows
+    EXPECT_EQ(VideoMakeSettings().HorizontalAlignment, haLeft);
+    EXPECT_TRUE(preview.MenuItem(S("MnLeft"))->isChecked());
+    EXPECT_FALSE(preview.MenuItem(S("MnCenter"))->isChecked());
+    const int left = LeftmostColumnOf(TPreviewControls(preview).ImagePreview->Image(), background);
+    EXPECT_GE(left, VideoMakeSettings().LyricsMarginLeft);
+    EXPECT_LT(left, VideoMakeSettings().LyricsMarginLeft + 6);
+
+    // "默认设置" does not move the ticks.
+    preview.MenuItem(S("MnDefault"))->trigger();
+    EXPECT_EQ(VideoMakeSettings().HorizontalAlignment, haCenter);
+    EXPECT_TRUE(preview.MenuItem(S("MnLeft"))->isChecked());
+    preview.accept();
+    EXPECT_TRUE(VideoProject().Modified());
+}
+
+TEST_F(LyricWindows, PreviewCancelAfterAVideoSizeRestoresTheSizeAndTheWrapping) {
+    Song(2);
+    SetLyrics(S("[00:00.00]a rather long line of lyrics that wraps at this size\r\n"));
+    const QList<TLyricRow> small = VideoProject().Rows;
+    TFmPreviewSetting preview(nullptr, VideoProject().AudioFile);
+    preview.show();
+    TModalHandler handler([](QWidget* w) {
+        w->findChild<QRadioButton*>(S("RBtnCustom"))->click();
+        w->findChild<QSpinBox*>(S("SpinEditWidth"))->setValue(640);
+        w->findChild<QSpinBox*>(S("SpinEditHeight"))->setValue(480);
+        w->findChild<QPushButton*>(S("BtnOk"))->click();
+    });
+    preview.MenuItem(S("MnVideoSzie"))->trigger();
+    ASSERT_EQ(handler.Handled(), 1);
+    EXPECT_EQ(VideoMakeSettings().LyricsVideoWidth, 640);
+    EXPECT_EQ(VideoMakeSettings().LyricsVideoHeight, 480);
+    EXPECT_LT(VideoProject().Rows.size(), small.size());
+    EXPECT_TRUE(TPreviewControls(preview).LabelPreview->text().startsWith(S("640*480(")));
+
+    preview.reject();
+    EXPECT_EQ(VideoMakeSettings().LyricsVideoWidth, 320);
+    EXPECT_EQ(VideoMakeSettings().LyricsVideoHeight, 240);
+    EXPECT_EQ(VideoProject().Rows, small);
+    EXPECT_FALSE(VideoProject().Modified());
+}
+
+TEST_F(LyricWindows, PreviewSizeButtonAndScale) {
+    TFmPreviewSetting preview(nullptr, QString()); // no song: a warning, the window opens
+    ASSERT_EQ(FAsked.Messages.size(), 1);
+    preview.show();
+    TPreviewControls ctl(preview);
+    TPreviewControls* c = &ctl;
+    c->ScrollBoxPreview->setFixedSize(400, 300);
+    PumpEvents(50);
+    EXPECT_FALSE(c->SBtnSize->isEnabled());
+    EXPECT_EQ(c->LabelPreview->text(), S("320*240(100%)"));
+
+    c->ScrollBoxPreview->setFixedSize(200, 150);
+    PumpEvents(50);
+    EXPECT_TRUE(c->SBtnSize->isEnabled());
+    EXPECT_EQ(c->LabelPreview->text(), S("320*240(62%)")); // 62.5 to the even
+    EXPECT_EQ(c->SBtnSize->toolTip(), S("真实视频大小"));
+    c->SBtnSize->click();
+    EXPECT_EQ(preview.SizeMode(), 1);
+    EXPECT_EQ(c->LabelPreview->text(), S("320*240(100%)"));
+    EXPECT_EQ(c->SBtnSize->toolTip(), S("视频适应窗口"));
+    EXPECT_EQ(c->PanelPreview->size(), QSize(320, 240));
+    c->SBtnSize->click();
+    EXPECT_EQ(c->LabelPreview->text(), S("320*240(62%)"));
+}
+
+TEST_F(LyricWindows, PreviewReturnsToTheStartAtTheEndOfTheSong) {
+    Song(1.5);
+    SetLyrics(S("[00:00.00]one\r\n[00:01.00]two\r\n"));
+    TFmPreviewSetting preview(nullptr, VideoProject().AudioFile);
+    preview.show();
+    TPreviewControls ctl(preview);
+    TPreviewControls* c = &ctl;
+    ASSERT_TRUE(PumpUntil([&] { return c->SBtnPlay->isEnabled(); }, 5000));
+    c->SBtnPlay->click();
+    ASSERT_TRUE(PumpUntil([&] { return c->TrackBar1->value() == 1; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return c->SBtnPlay->isEnabled(); }, 5000));
+    EXPECT_FALSE(c->SBtnPause->isEnabled());
+    ASSERT_TRUE(PumpUntil([&] { return c->TrackBar1->value() == 0; }, 5000));
+    EXPECT_EQ(preview.Player().CurrentPTS(), 0);
+    EXPECT_TRUE(preview.Player().Paused());
+
+    // Moving the track bar seeks the song.
+    c->TrackBar1->setValue(1);
+    ASSERT_TRUE(PumpUntil([&] { return preview.Player().CurrentPTS() == 1000000; }, 5000));
+}
+
+// ---- opened from the page ----
+
+TEST_F(LyricWindows, ThePageOpensTheEditorAndKeepsItsText) {
+    SetLyrics(S("[00:02.00]B\r\n[00:01.00]A\r\n"));
+    TVideoMakePage page;
+    TModalHandler handler([](QWidget* w) {
+        auto* editor = qobject_cast<TFmEditLyrics*>(w);
+        ASSERT_NE(editor, nullptr);
+        editor->SetText(editor->Text() + S("\r\n[00:03.00]C\r\n[ar:Someone]"));
+        w->findChild<QPushButton*>(S("BtnOk"))->click();
+    });
+    page.findChild<QPushButton*>(S("BtnEditLyircs"))->click();
+    ASSERT_EQ(handler.Handled(), 1);
+    EXPECT_EQ(VideoProject().LyricText, S("[00:01.00]A\r\n[00:02.00]B\r\n[00:03.00]C\r\n"));
+    ASSERT_EQ(VideoProject().Rows.size(), 3);
+    EXPECT_EQ(page.findChild<QTreeWidget*>(S("ListViewLyrics"))->topLevelItemCount(), 3);
+    EXPECT_TRUE(VideoProject().Modified());
+}
