@@ -1,0 +1,29 @@
+#include "cli/InfoCommand.h"
+
+#include "media/FFDecode.h"
+#include "media/FFErrors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+
+int InfoCommand(const QStringList& arguments) {
+    if (arguments.size() != 1) {
+        std::fprintf(stderr, "usage: vexmira-cli info <media file>\n");
+        return 2;
+    }
+    TFFDecoder decoder;
+    // The libraries are looked for in "LibAV" beside the program, then on the system.
+    const QString folder = QDir(QCoreApplication::applicationDirPath()).filePath("LibAV");
+    if (!decoder.AVLibLoaded() && !decoder.LoadAVLib(folder)) {
+        std::fprintf(stderr, "%s\n", decoder.LastErrMsg().toLocal8Bit().constData());
+        return 1;
+    }
+    if (!decoder.LoadFile(arguments.first())) {
+        std::fprintf(stderr, "%s\n", decoder.LastErrMsg().toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("%s\n", decoder.FileInfoText().toLocal8Bit().constData());
+    return 0;
+}
