@@ -277,19 +277,24 @@ QString TCustomDecoder::CodecName(const AVCodecParameters* par) {
     return QStringLiteral("0x%1").arg(tag, 4, 16, QChar(u'0'));
 }
 
+// The fields that sound and picture records share.
+template <class TInfo> void FillTimedInfo(TInfo& info, const AVStream* st) {
+    info.Language = Tag(st->metadata, "language");
+    info.CodecName = TCustomDecoder::CodecName(st->codecpar);
+    info.StartTime = st->start_time;
+    info.StartTimeScaled = Scaled(st->start_time, st->time_base);
+    info.Duration = st->duration;
+    info.DurationScaled = Scaled(st->duration, st->time_base);
+    info.BitRate = int(st->codecpar->bit_rate);
+}
+
 TAudioStreamInfo TCustomDecoder::AudioStreamInfos(int index) {
     TAudioStreamInfo info;
     const AVStream* st = StreamOfType(index, FFirstAudioStreamIndex, AVMEDIA_TYPE_AUDIO, "audio");
     if (!st)
         return info;
     const AVCodecParameters* par = st->codecpar;
-    info.Language = Tag(st->metadata, "language");
-    info.CodecName = CodecName(par);
-    info.StartTime = st->start_time;
-    info.StartTimeScaled = Scaled(st->start_time, st->time_base);
-    info.Duration = st->duration;
-    info.DurationScaled = Scaled(st->duration, st->time_base);
-    info.BitRate = int(par->bit_rate);
+    FillTimedInfo(info, st);
     info.Channels = par->ch_layout.nb_channels;
     info.SampleRate = par->sample_rate;
     info.SampleFormat = AVSampleFormat(par->format);
@@ -302,13 +307,7 @@ TVideoStreamInfo TCustomDecoder::VideoStreamInfos(int index) {
     if (!st)
         return info;
     const AVCodecParameters* par = st->codecpar;
-    info.Language = Tag(st->metadata, "language");
-    info.CodecName = CodecName(par);
-    info.StartTime = st->start_time;
-    info.StartTimeScaled = Scaled(st->start_time, st->time_base);
-    info.Duration = st->duration;
-    info.DurationScaled = Scaled(st->duration, st->time_base);
-    info.BitRate = int(par->bit_rate);
+    FillTimedInfo(info, st);
     info.Height = par->height;
     info.Width = par->width;
     if (par->height > 0) {
