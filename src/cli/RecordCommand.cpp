@@ -21,7 +21,9 @@
 namespace {
 
 std::atomic<bool> StopRequested{false};
-void RequestStop(int) { StopRequested = true; }
+void RequestStop(int) {
+    StopRequested = true;
+}
 
 bool ParseInts(const QString& text, QChar separator, int count, int* out) {
     const QStringList parts = text.split(separator);
@@ -68,7 +70,8 @@ int RunRecord(int argc, char** argv) {
         } else if (a == u"--area") {
             int r[4];
             if (!value(&v) || !ParseInts(v, u',', 4, r) || r[2] <= 0 || r[3] <= 0)
-                return Fail(QStringLiteral("--area needs X,Y,W,H with a positive width and height"));
+                return Fail(
+                    QStringLiteral("--area needs X,Y,W,H with a positive width and height"));
             request.Area = QRect(r[0], r[1], r[2], r[3]);
             haveArea = true;
         } else if (a == u"--size") {
@@ -104,7 +107,8 @@ int RunRecord(int argc, char** argv) {
     int status = 0;
     bool ended = false;
     encoder.SetOnProgress([](QObject*, TProgressInfo* p) {
-        std::fprintf(stderr, "\r%s  %s ", RecordingTimeText(p->CurrentDuration).toUtf8().constData(),
+        std::fprintf(stderr, "\r%s  %s ",
+                     RecordingTimeText(p->CurrentDuration).toUtf8().constData(),
                      RecordingSizeText(p->CurrentSize).toUtf8().constData());
         std::fflush(stderr);
     });

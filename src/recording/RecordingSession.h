@@ -14,7 +14,7 @@ class TCustomEncoder;
 // record with the same option strings and presets. Main thread.
 
 struct TRecordingRequest {
-    QRect Area;        // the captured part of the screen
+    QRect Area; // the captured part of the screen
     bool Cursor = true;
     bool Sound = true;
     QString FrameSize; // output size "width*height"

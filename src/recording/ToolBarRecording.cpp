@@ -32,12 +32,15 @@ void TFmToolBar::AttachRecordingPage(TRecordingPage* page) {
     connect(page->BtnStop(), &QPushButton::clicked, this, &TFmToolBar::SBtnStopClick);
     connect(page->BtnPlay(), &QPushButton::clicked, this, &TFmToolBar::BtnPlayClick);
     connect(page->BtnOpenFolder(), &QPushButton::clicked, this, &TFmToolBar::BtnOpenFolderClick);
+    connect(ui->SBtnStart, &QToolButton::clicked, this, &TFmToolBar::SBtnStartClick);
+    connect(ui->SBtnPause, &QToolButton::clicked, this, &TFmToolBar::SBtnPauseClick);
+    connect(ui->SBtnResume, &QToolButton::clicked, this, &TFmToolBar::SBtnResumeClick);
+    connect(ui->SBtnStop, &QToolButton::clicked, this, &TFmToolBar::SBtnStopClick);
 }
 
 void TFmToolBar::CreateEncoder() {
     FFEncoder = std::make_unique<TFFEncoder>();
-    FFEncoder->SetOnProgress(
-        [this](QObject*, TProgressInfo* info) { FFEncoderProgress(info); });
+    FFEncoder->SetOnProgress([this](QObject*, TProgressInfo* info) { FFEncoderProgress(info); });
     FFEncoder->SetOnTerminate(
         [this](QObject*, const TTerminateInfo& info) { FFEncoderTerminate(info); });
 }
@@ -89,7 +92,8 @@ void TFmToolBar::BtnStartClick() {
     dialog.DefaultExt = type.DefaultExtension;
     dialog.InitialDir = FPage->SaveDialogDir();
     dialog.OverwritePrompt = true;
-    dialog.FileName = QFileInfo(ProposedRecordingName(dialog.InitialDir, type.Extension)).fileName();
+    dialog.FileName =
+        QFileInfo(ProposedRecordingName(dialog.InitialDir, type.Extension)).fileName();
     const TFileDialogResult chosen = Prompts().FileDialog(mainWindow, dialog);
     if (!chosen.Accepted || chosen.Files.isEmpty())
         return;

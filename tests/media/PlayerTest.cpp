@@ -114,6 +114,8 @@ TEST_F(PlayerTest, PlaysTheDecodedSamplesAndEndsOnce) {
     EXPECT_EQ(FPlayer->CurrentPTS(), 1000000);
     PumpEvents(300); // the end is reported once, not on every refresh
     FPlayer->Stop(true);
+    // The stop state comes through the event queue a moment after Stop returns.
+    EXPECT_TRUE(PumpUntil([&] { return Count(psStop) == 1; }, 5000));
     EXPECT_EQ(Count(psPlay), 1);
     EXPECT_EQ(Count(psEnd), 1);
     ASSERT_FALSE(FStates.empty());
