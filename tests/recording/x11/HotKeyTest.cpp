@@ -96,7 +96,8 @@ TEST_F(HotKeyTest, ThePauseKeyStartsPausesAndResumesAndTheStopKeyStops) {
     EXPECT_EQ(clicks.Counts(), (TCounts{1, 1, 1, 0}));
     Press({"F6"});
     EXPECT_EQ(clicks.Counts(), (TCounts{1, 1, 1, 1}));
-    // The keys do not depend on Num Lock.
+    // The keys do not depend on Num Lock. (Stopping disabled the stop button.)
+    SetButtons(false, false, true, true);
     Input.Chord({"Num_Lock"});
     Press({"F6"});
     Input.Chord({"Num_Lock"});
