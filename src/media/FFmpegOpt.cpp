@@ -45,7 +45,7 @@ int64_t ToTime(const QString& name, const QString& value, bool duration = true) 
     int64_t us = 0;
     if (FF.av_parse_time(&us, Utf8(value).constData(), duration ? 1 : 0) < 0)
         throw FFmpegException(
-            QStringLiteral("Invalid %1 specification for %2: %3")
+            QStringLiteral("Invalid %1 value for %2: %3")
                 .arg(duration ? QStringLiteral("duration") : QStringLiteral("date"), name, value));
     return us;
 }
