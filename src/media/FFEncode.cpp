@@ -192,7 +192,9 @@ int TCustomEncoder::AddTask(const QString& AFileName, const TInputOptions* AOpti
     return FTasks.Add(job.release());
 }
 
-int TCustomEncoder::AddTask(const QString& AFileName, const QString& AExtOptions) {
+// The input record of the text variants: "TimeStart" goes to its field, every other
+// line is kept as a name=value line of ExtOptions.
+static TInputOptions InputOptionsFromText(const QString& AExtOptions) {
     TInputOptions options;
     InitInputOptions(&options);
     QStringList rest;
@@ -205,6 +207,11 @@ int TCustomEncoder::AddTask(const QString& AFileName, const QString& AExtOptions
         }
     }
     options.ExtOptions = rest.join(QLatin1String("\r\n"));
+    return options;
+}
+
+int TCustomEncoder::AddTask(const QString& AFileName, const QString& AExtOptions) {
+    const TInputOptions options = InputOptionsFromText(AExtOptions);
     return AddTask(AFileName, &options);
 }
 
@@ -228,18 +235,7 @@ bool TCustomEncoder::AddInputFile(int ATaskIndex, const QString& AFileName,
 
 bool TCustomEncoder::AddInputFile(int ATaskIndex, const QString& AFileName,
                                   const QString& AExtOptions) {
-    TInputOptions options;
-    InitInputOptions(&options);
-    QStringList rest;
-    for (const auto& [name, value] : ParseOptionLines(AExtOptions)) {
-        if (name.compare(QLatin1String("TimeStart"), Qt::CaseInsensitive) == 0) {
-            int64_t t;
-            options.TimeStart = TryStrToInt64(value, t) ? t : NoTimeValue;
-        } else {
-            rest << name + u'=' + value;
-        }
-    }
-    options.ExtOptions = rest.join(QLatin1String("\r\n"));
+    const TInputOptions options = InputOptionsFromText(AExtOptions);
     return AddInputFile(ATaskIndex, AFileName, &options);
 }
 

@@ -298,6 +298,9 @@ protected:
     void WaitWhilePaused();
     int ReadPacket(TInputFile& file, AVPacket* pkt);
     void ProcessPacket(TInputStream& ist, AVPacket* pkt);
+    // The input stream's clock from a decoded frame: its best time stamp, else the
+    // time the stream expected next.
+    static void TakeFrameTime(TInputStream& ist, const AVFrame* frame);
     void ProcessVideo(TInputStream& ist, AVFrame* frame);
     void ProcessAudio(TInputStream& ist, AVFrame* frame);
     void ProcessSubtitle(TInputStream& ist, AVPacket* pkt);

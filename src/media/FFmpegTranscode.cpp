@@ -718,15 +718,19 @@ void TCustomFFmpeg::ProcessSubtitle(TInputStream& ist, AVPacket* pkt) {
     FF.avsubtitle_free(&sub);
 }
 
-void TCustomFFmpeg::ProcessVideo(TInputStream& ist, AVFrame* frame) {
-    const AVRational tb = ist.st->time_base;
+void TCustomFFmpeg::TakeFrameTime(TInputStream& ist, const AVFrame* frame) {
     int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = frame->pts;
     if (pts != AV_NOPTS_VALUE)
-        ist.pts = FF.av_rescale_q(pts, tb, AV_TIME_BASE_Q);
+        ist.pts = FF.av_rescale_q(pts, ist.st->time_base, AV_TIME_BASE_Q);
     else if (ist.next_pts != AV_NOPTS_VALUE)
         ist.pts = ist.next_pts;
+}
+
+void TCustomFFmpeg::ProcessVideo(TInputStream& ist, AVFrame* frame) {
+    const AVRational tb = ist.st->time_base;
+    TakeFrameTime(ist, frame);
     AVRational rate = ist.st->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
         rate = ist.st->r_frame_rate;
@@ -915,14 +919,7 @@ void TCustomFFmpeg::DoVideoSync(TOutputStream& ost, TInputStream& ist, AVFrame* 
 }
 
 void TCustomFFmpeg::ProcessAudio(TInputStream& ist, AVFrame* frame) {
-    const AVRational tb = ist.st->time_base;
-    int64_t pts = frame->best_effort_timestamp;
-    if (pts == AV_NOPTS_VALUE)
-        pts = frame->pts;
-    if (pts != AV_NOPTS_VALUE)
-        ist.pts = FF.av_rescale_q(pts, tb, AV_TIME_BASE_Q);
-    else if (ist.next_pts != AV_NOPTS_VALUE)
-        ist.pts = ist.next_pts;
+    TakeFrameTime(ist, frame);
     if (frame->sample_rate > 0)
         ist.next_pts = ist.pts + FF.av_rescale(frame->nb_samples, AV_TIME_BASE, frame->sample_rate);
     CallAudioHook(ist, frame);
