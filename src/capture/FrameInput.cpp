@@ -13,8 +13,6 @@
 
 namespace {
 
-enum TInputType { itYUV = 0, itDC = 1, itBMP = 2, itCanvas = 3 };
-
 // The per-open state; FFmpeg allocates it zero-filled and frees it after the close.
 struct TFrameInputState {
     TInputFrameInfo Info;
@@ -98,27 +96,20 @@ void TFrameInputAdapter::Trigger(const std::function<void()>& event) {
         event();
 }
 
-int TFrameInputAccess::ReadHeader(AVFormatContext* s, const QString& options,
-                                  const TInputParameters&) {
-    auto* state = static_cast<TFrameInputState*>(s->priv_data);
-    TInputFrameInfo& info = state->Info;
-    state->InputType = itYUV;
-    info.PixelFormat = AVPixelFormat(0);
-
-    int adapterHandle = 0;
+bool ParseFrameInputOptions(const QString& text, TFrameInputOptions& o) {
     bool unknownPixelFormat = false;
     TOptionReader reader;
-    reader.Strict({"adapter", "a"}, adapterHandle)
-        .StrictPair({"framerate", "r"}, u'/', state->Num, state->Den, u':')
-        .StrictPair({"framesize", "s"}, u'*', info.Width, info.Height, u'x')
-        .Strict({"bitsperpixel", "bpp"}, info.BitsPerPixel)
+    reader.Strict({"adapter", "a"}, o.AdapterHandle)
+        .StrictPair({"framerate", "r"}, u'/', o.Num, o.Den, u':')
+        .StrictPair({"framesize", "s"}, u'*', o.Width, o.Height, u'x')
+        .Strict({"bitsperpixel", "bpp"}, o.BitsPerPixel)
         .Custom({"inputtype", "t"},
-                [state](const QString& value) {
+                [&o](const QString& value) {
                     const QString word = value.toLower();
-                    state->InputType = word == u"dc"       ? itDC
-                                       : word == u"bmp"    ? itBMP
-                                       : word == u"canvas" ? itCanvas
-                                                           : itYUV;
+                    o.InputType = word == u"dc"       ? itDC
+                                  : word == u"bmp"    ? itBMP
+                                  : word == u"canvas" ? itCanvas
+                                                      : itYUV;
                 })
         .Custom({"pixelformat", "pf"}, [&](const QString& value) {
             if (unknownPixelFormat)
@@ -127,18 +118,35 @@ int TFrameInputAccess::ReadHeader(AVFormatContext* s, const QString& options,
             if (format == AV_PIX_FMT_NONE)
                 unknownPixelFormat = true;
             else
-                info.PixelFormat = format;
+                o.PixelFormat = format;
         });
     // An unknown pixel format ends the parsing: nothing after it is applied.
-    const QList<TOptionPiece> pieces = SplitOptionString(options);
-    for (const TOptionPiece& piece : pieces) {
-        const QString text = piece.HasValue ? piece.Key + u'=' + piece.Value : piece.Key;
-        reader.Parse(text);
-        if (unknownPixelFormat) {
-            FF.av_log(s, AV_LOG_ERROR, "Unknown pixel format requested\n");
-            return AVERROR(EINVAL);
-        }
+    for (const TOptionPiece& piece : SplitOptionString(text)) {
+        reader.Parse(piece.HasValue ? piece.Key + u'=' + piece.Value : piece.Key);
+        if (unknownPixelFormat)
+            return false;
     }
+    return true;
+}
+
+int TFrameInputAccess::ReadHeader(AVFormatContext* s, const QString& options,
+                                  const TInputParameters&) {
+    auto* state = static_cast<TFrameInputState*>(s->priv_data);
+    TInputFrameInfo& info = state->Info;
+    TFrameInputOptions o;
+    const bool known = ParseFrameInputOptions(options, o);
+    state->Num = o.Num;
+    state->Den = o.Den;
+    state->InputType = o.InputType;
+    info.Width = o.Width;
+    info.Height = o.Height;
+    info.BitsPerPixel = o.BitsPerPixel;
+    info.PixelFormat = o.PixelFormat;
+    if (!known) {
+        FF.av_log(s, AV_LOG_ERROR, "Unknown pixel format requested\n");
+        return AVERROR(EINVAL);
+    }
+    const int adapterHandle = o.AdapterHandle;
 
     state->Adapter = FindHandle<TFrameInputAdapter>(adapterHandle);
     if (state->Adapter == nullptr) {

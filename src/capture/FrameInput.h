@@ -101,4 +101,20 @@ private:
 
 // Registers the "frameinput" format (registering again changes nothing). libavformat
 // must be loaded.
+// What an option string of "frameinput" asks for; absent keys keep these values.
+enum TFrameInputType { itYUV = 0, itDC = 1, itBMP = 2, itCanvas = 3 };
+struct TFrameInputOptions {
+    int AdapterHandle = 0;
+    int Num = 0, Den = 0; // pictures per second: Num / Den
+    int Width = 0, Height = 0;
+    int BitsPerPixel = 0;
+    TFrameInputType InputType = itYUV;
+    AVPixelFormat PixelFormat = AVPixelFormat(0);
+};
+
+// Applies the option string to `options`; false when a pixel format name is unknown,
+// which ends the parsing (nothing after it is applied). A malformed number throws
+// EConvertError. Pixel format names are looked up in libavutil, which must be loaded.
+bool ParseFrameInputOptions(const QString& text, TFrameInputOptions& options);
+
 void RegisterFrameInput();

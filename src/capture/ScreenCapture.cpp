@@ -5,7 +5,9 @@
 #include "platform/X11FrameWindow.h"
 #include "platform/X11ScreenGrabber.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -101,38 +103,54 @@ int Fail(AVFormatContext* s, TScreenCaptureState* g, int code) {
     return code;
 }
 
-int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputParameters& ap) {
-    auto* g = new TScreenCaptureState;
-    StateOf(s) = g;
-    int width = ap.Width, height = ap.Height;
-    g->time_base = ap.TimeBase;
+} // namespace
 
-    QString title;
-    bool hasTitle = false;
-    int hwnd = 0, showFrame = 0, client = 0, cursor = 0;
+void ParseScreenCaptureOptions(const QString& text, TScreenCaptureOptions& o) {
+    int showFrame = o.ShowFrame, client = o.Client, cursor = o.Cursor;
     TOptionReader reader;
-    reader.RunToEnd({"title"}, title, &hasTitle)
-        .Lenient({"hwnd"}, hwnd, 0)
-        .StrictPair({"offset"}, u',', g->x_off, g->y_off)
-        .StrictPair({"framesize"}, u',', width, height)
+    reader.RunToEnd({"title"}, o.Title, &o.HasTitle)
+        .Lenient({"hwnd"}, o.Hwnd, 0)
+        .StrictPair({"offset"}, u',', o.XOff, o.YOff)
+        .StrictPair({"framesize"}, u',', o.Width, o.Height)
         .Custom({"framerate"},
-                [g](const QString& value) {
+                [&o](const QString& value) {
                     const auto [n, d] = StrictIntPair(value, u'/');
-                    g->time_base = AVRational{d, n};
+                    o.TimeBase = AVRational{d, n};
                 })
         .Lenient({"showframe"}, showFrame, 1)
         .Lenient({"client"}, client, 1)
         .Lenient({"cursor"}, cursor, 1);
+    reader.Parse(text);
+    o.ShowFrame = showFrame != 0;
+    o.Client = client != 0;
+    o.Cursor = cursor != 0;
+}
+
+namespace {
+
+int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputParameters& ap) {
+    auto* g = new TScreenCaptureState;
+    StateOf(s) = g;
+    TScreenCaptureOptions o;
+    o.Width = ap.Width;
+    o.Height = ap.Height;
+    o.TimeBase = ap.TimeBase;
     try {
-        reader.Parse(options);
+        ParseScreenCaptureOptions(options, o);
     } catch (...) {
         Fail(s, g, 0);
         throw;
     }
-    g->window_handle = (unsigned long)(unsigned(hwnd));
-    g->show_frame = showFrame != 0;
-    g->client = client != 0;
-    g->cursor = cursor != 0;
+    const QString& title = o.Title;
+    const bool hasTitle = o.HasTitle;
+    int width = o.Width, height = o.Height;
+    g->time_base = o.TimeBase;
+    g->x_off = o.XOff;
+    g->y_off = o.YOff;
+    g->window_handle = (unsigned long)(unsigned(o.Hwnd));
+    g->show_frame = o.ShowFrame;
+    g->client = o.Client;
+    g->cursor = o.Cursor;
 
     if (!g->Grabber.Open()) {
         FF.av_log(s, AV_LOG_ERROR, "Couldn't get window DC (error %li)\n", 0L);
@@ -149,11 +167,15 @@ int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputPar
     const QSize screen = g->Grabber.ScreenSize();
     g->width = width > 0 ? width : area.width();
     g->height = height > 0 ? height : area.height();
-    // Clipped against the screen's size, also for a window.
-    if (g->x_off + g->width > screen.width())
-        g->width = screen.width() - g->x_off;
-    if (g->y_off + g->height > screen.height())
-        g->height = screen.height() - g->y_off;
+    // Clipped against the screen's size, also for a window. In 64 bits, so that no
+    // offset of an option string overflows; what lies off the screen is refused below.
+    const auto clip = [](int offset, int size, int screenSize) {
+        if (int64_t(offset) + size <= screenSize)
+            return size;
+        return int(std::clamp<int64_t>(int64_t(screenSize) - offset, -1, INT_MAX));
+    };
+    g->width = clip(g->x_off, g->width, screen.width());
+    g->height = clip(g->y_off, g->height, screen.height());
     g->bpp = g->Grabber.BitsPerPixel();
     if (g->width < 0 || g->height < 0 || g->bpp % 8 != 0) {
         FF.av_log(s, AV_LOG_ERROR, "Invalid properties, aborting\n");

@@ -2,6 +2,8 @@
 
 #include "media/InputFormats.h"
 
+#include <QString>
+
 // The input format "screencapture": pictures of the X11 screen (or of one window),
 // paced against the wall clock, optionally with the mouse cursor painted in, with a thin
 // flashing frame shown around the grabbed rectangle while the input is open.
@@ -41,6 +43,22 @@
 // The format's name and long name.
 inline constexpr const char* ScreenCaptureName = "screencapture";
 extern const TOwnInputFormat ScreenCaptureFormat;
+
+// What an option string of "screencapture" asks for. The caller fills in the values in
+// force when a key is absent (the opener's frame size and time base).
+struct TScreenCaptureOptions {
+    QString Title;
+    bool HasTitle = false;
+    int Hwnd = 0;
+    int XOff = 0, YOff = 0;
+    int Width = 0, Height = 0;
+    AVRational TimeBase{0, 0}; // seconds per picture
+    bool ShowFrame = false, Client = false, Cursor = false;
+};
+
+// Applies the option string to `options`; a malformed strict number throws
+// EConvertError. Needs no display and no media library. Thread-safe.
+void ParseScreenCaptureOptions(const QString& text, TScreenCaptureOptions& options);
 
 // Registers "screencapture" with the engine; again changes nothing. libavformat must be
 // loaded. Main thread.

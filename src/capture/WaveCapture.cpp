@@ -239,19 +239,33 @@ int Fail(AVFormatContext* s, TWaveCaptureState* w, int code) {
     return code;
 }
 
+} // namespace
+
+void ParseWaveCaptureOptions(const QString& text, TWaveCaptureOptions& o) {
+    TOptionReader reader;
+    reader.Lenient({"i"}, o.Device, -1)
+        .Lenient({"r"}, o.SampleRate, 44100)
+        .Lenient({"c"}, o.Channels, 2)
+        .Lenient({"f"}, o.Bits, 16)
+        .Lenient({"bufsize"}, o.BufferSize, 4096)
+        .Lenient({"pause_pointer"}, o.PauseHandle, 0);
+    reader.Parse(text); // lenient only: never throws
+}
+
+namespace {
+
 int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParameters&) {
     auto* w = new TWaveCaptureState;
     StateOf(s) = w;
     w->log_context = s;
-    int pauseHandle = 0;
-    TOptionReader reader;
-    reader.Lenient({"i"}, w->device, -1)
-        .Lenient({"r"}, w->sample_rate, 44100)
-        .Lenient({"c"}, w->channels, 2)
-        .Lenient({"f"}, w->bits, 16)
-        .Lenient({"bufsize"}, w->buffer_size, 4096)
-        .Lenient({"pause_pointer"}, pauseHandle, 0);
-    reader.Parse(options); // lenient only: never throws
+    TWaveCaptureOptions o;
+    ParseWaveCaptureOptions(options, o);
+    w->device = o.Device;
+    w->sample_rate = o.SampleRate;
+    w->channels = o.Channels;
+    w->bits = o.Bits;
+    w->buffer_size = o.BufferSize;
+    const int pauseHandle = o.PauseHandle;
 
     if (w->sample_rate <= 0) {
         FF.av_log(s, AV_LOG_ERROR, "Bad sample rate %d\n", w->sample_rate);

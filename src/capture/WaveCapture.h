@@ -2,6 +2,8 @@
 
 #include "media/InputFormats.h"
 
+#include <QString>
+
 // The input format "wavecapture": PCM sound from an SDL 2 recording device, in packets
 // of one filled capture buffer each.
 //
@@ -37,4 +39,18 @@ extern const TOwnInputFormat WaveCaptureFormat;
 
 // Registers "wavecapture" with the engine; again changes nothing. libavformat must be
 // loaded. Main thread.
+// What an option string of "wavecapture" asks for; absent keys keep these values.
+struct TWaveCaptureOptions {
+    int Device = -1;
+    int SampleRate = 44100;
+    int Channels = 2;
+    int Bits = 16;
+    int BufferSize = 4096;
+    int PauseHandle = 0; // a handle of the handle table, 0: no pause flag
+};
+
+// Applies the option string to `options`. Every key is lenient, so this never throws.
+// Needs no device and no media library. Thread-safe.
+void ParseWaveCaptureOptions(const QString& text, TWaveCaptureOptions& options);
+
 void RegisterWaveCapture();

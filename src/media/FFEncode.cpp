@@ -96,7 +96,7 @@ void TCustomEncoder::SetPreviewBitmap(bool value) {
 // ---------------------------------------------------------------------------------------
 // tasks
 
-void TCustomEncoder::ApplyExtOptions(TFFmpeg* job, const QString& lines, bool output) {
+void ApplyExtOptionLines(TCustomFFmpeg* job, const QString& lines, bool output) {
     for (const auto& [rawName, value] : ParseOptionLines(lines)) {
         const QString name = rawName.toLower();
         if (IsNewStream(name) || name == QLatin1String("vfilters") || name == QLatin1String("vf"))
@@ -117,7 +117,7 @@ bool TCustomEncoder::OpenInput(TFFmpeg* job, int index, const QString& AFileName
             const_cast<TInputOptions*>(AOptions)->FileName = AFileName;
         }
         job->InputOptions[index] = copy;
-        ApplyExtOptions(job, copy.ExtOptions, false);
+        ApplyExtOptionLines(job, copy.ExtOptions, false);
         if (!copy.ForceFormat.isEmpty())
             job->SetExtOption(QStringLiteral("f"), copy.ForceFormat);
         if (copy.TimeStart != NoTimeValue)
@@ -348,7 +348,7 @@ bool TCustomEncoder::SetOutputFile(int ATaskIndex, const QString& AFileName,
             for (int i = 0; i < 5; ++i)
                 if (!defaults[i].isEmpty())
                     job->SetExtOption(QLatin1String(defaultNames[i]), defaults[i]);
-            ApplyExtOptions(job, o.ExtOptions, true);
+            ApplyExtOptionLines(job, o.ExtOptions, true);
 
             auto set = [&](const char* name, const QString& value) {
                 job->SetExtOption(QLatin1String(name), value);
@@ -493,7 +493,10 @@ bool TCustomEncoder::SetOutputFile(int ATaskIndex, const QString& AFileName,
     TOutputOptions options;
     InitOutputOptions(&options);
     QStringList rest;
-    for (const auto& [name, value] : ParseOptionLines(AExtOptions)) {
+    for (const auto& line : ParseOptionLines(AExtOptions)) {
+        // Named references, not structured bindings: the lambda below captures them.
+        const QString& name = line.first;
+        const QString& value = line.second;
         auto is = [&](const char* n) {
             return name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0;
         };

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 // The encoder component: a list of tasks, each one transcoding job with its inputs,
 // outputs and options, run one after another (or several at once) in worker threads
@@ -44,6 +46,17 @@
 // LastErrMsg. Progress, preview and before-probe events run on the main thread when
 // TriggerEventInMainThread (the worker waits for them); terminate events come from a
 // delivery thread, on the main thread likewise; hooks run on the worker thread.
+
+// The name=value lines of an ExtOptions text: trimmed as a whole, "<CRLF>" read as a line
+// break, lines split at CR LF, CR or LF, empty lines skipped; a line without "=" is a name
+// with an empty value.
+std::vector<std::pair<QString, QString>> ParseOptionLines(const QString& text);
+
+// Passes the lines of an ExtOptions text to the job, names lower-cased. Stream additions
+// and filter graphs are skipped (the encoder applies them itself); for an output
+// (`output`) so are the codec, size and filter names that wait for the output's streams.
+// Throws FFmpegException like SetExtOption.
+void ApplyExtOptionLines(TCustomFFmpeg* job, const QString& lines, bool output);
 
 struct TProgressInfo {
     int TaskIndex = 0;
@@ -169,7 +182,6 @@ private:
     TPostHooks CurrentPostHooks() const;
     bool OpenInput(TFFmpeg* job, int index, const QString& AFileName,
                    const TInputOptions* AOptions);
-    void ApplyExtOptions(TFFmpeg* job, const QString& lines, bool output);
     void StartNextTask();
     void JobTerminate(TCustomFFmpeg* job);
     void ListTerminated();

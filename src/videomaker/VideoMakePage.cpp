@@ -483,6 +483,7 @@ bool TVideoMakePage::ReadProject(const QString& fileName) {
 
     const QColor background = ColorFromValue(settings.BackGroundColor);
     QListWidget* list = ui->ListViewPictures;
+    QStringList undecodable;
     list->setUpdatesEnabled(false);
     for (const QString& name : data.PhotoNames) {
         const QString photo = ResolveStoredName(name, fileName);
@@ -490,13 +491,18 @@ bool TVideoMakePage::ReadProject(const QString& fileName) {
             missing << photo;
             continue;
         }
-        // A photo that cannot be decoded stays in the project with an empty thumbnail;
-        // the frames pass it over.
+        // A photo that cannot be decoded stays in the project with an empty thumbnail
+        // (the frames pass it over) and is named in the picture error after the reading,
+        // so the rest of the project still opens.
         QString error;
         AppendPhotoItem(photo, MakeThumbnail(ReadPhoto(photo, error), background));
+        if (!error.isEmpty())
+            undecodable << error;
     }
     list->setUpdatesEnabled(true);
     FrameComposer().BuildPhotoOrder();
+    if (!undecodable.isEmpty())
+        ShowMessage(this, undecodable.join(QStringLiteral("\r\n")), miError);
 
     if (read < ppPhotos) {
         ShowMessage(this,

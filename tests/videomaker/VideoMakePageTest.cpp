@@ -519,3 +519,88 @@ TEST_F(VideoMakePageTest, TheVersionOfAnOpenedProjectIsWrittenBack) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(qFromLittleEndian<qint32>(f.readAll().constData()), 1007);
 }
+
+// Photos that are corrupt, cut short or no picture at all, added one by one and listed
+// in a project: each gives the picture error and the page goes on working.
+TEST_F(VideoMakePageTest, DamagedPhotosGiveThePictureErrorAndThePageGoesOn) {
+    const QString good = Photo(QStringLiteral("good.png"), 64, 48);
+    QFile png(good);
+    ASSERT_TRUE(png.open(QIODevice::ReadOnly));
+    const QByteArray pngBytes = png.readAll();
+    QByteArray scrambled = pngBytes;
+    for (qsizetype i = 16; i < scrambled.size(); ++i)
+        scrambled[i] = char(scrambled[i] ^ 0x5A);
+    const QStringList damaged = {
+        Box.Write(QStringLiteral("cut.png"), pngBytes.left(40)),
+        Box.Write(QStringLiteral("scrambled.png"), scrambled),
+        Box.Write(QStringLiteral("text.jpg"), QByteArray("[00:01.00]not a picture\r\n")),
+        Box.Write(QStringLiteral("empty.gif"), QByteArray()),
+    };
+    for (const QString& bad : damaged) {
+        Asked.Messages.clear();
+        EXPECT_EQ(Page->AddPhotos({bad}), 0) << bad.toStdString();
+        ASSERT_EQ(Asked.Messages.size(), 1) << bad.toStdString();
+        EXPECT_EQ(Asked.Messages.first().Icon, miError);
+        EXPECT_TRUE(LastMessage().contains(bad)) << LastMessage().toStdString();
+        EXPECT_TRUE(VideoProject().Photos.isEmpty());
+    }
+    // A sound file chosen as a photo is no picture either.
+    Asked.Messages.clear();
+    EXPECT_EQ(Page->AddPhotos({Audio(QStringLiteral("song.mp3"))}), 0);
+    EXPECT_EQ(Asked.Messages.size(), 1);
+    // The page goes on: a good photo is added as before.
+    Asked.Messages.clear();
+    EXPECT_EQ(Page->AddPhotos({good}), 1);
+    EXPECT_TRUE(Asked.Messages.isEmpty());
+    EXPECT_EQ(VideoProject().Photos, QStringList({good}));
+
+    // A project listing them opens with all of them, names the damaged ones in one
+    // picture error, and its frames draw the good photo.
+    TProjectData d;
+    d.LyricText = QStringLiteral("[00:00.00]A\r\n");
+    d.PhotoNames = damaged;
+    d.PhotoNames.insert(1, good);
+    Asked.Messages.clear();
+    Page->OpenProjectFile(Box.Write(QStringLiteral("damaged.lmmc"), ProjectFileBytes(d)));
+    ASSERT_EQ(Asked.Messages.size(), 1);
+    EXPECT_EQ(Asked.Messages.first().Icon, miError);
+    for (const QString& bad : damaged)
+        EXPECT_TRUE(LastMessage().contains(bad)) << bad.toStdString();
+    EXPECT_FALSE(LastMessage().contains(good));
+    EXPECT_EQ(Photos()->count(), damaged.size() + 1);
+    EXPECT_EQ(VideoProject().ProjectFileName, Box.File(QStringLiteral("damaged.lmmc")));
+    // The photos follow the clock here; within two rounds of them the good one shows.
+    VideoMakeSettings().PictureAccording = false;
+    VideoMakeSettings().PictureRandom = false;
+    FrameComposer().BuildPhotoOrder();
+    FrameComposer().ResetComposer();
+    bool shown = false;
+    for (qint64 t = 0; t <= 60'000'000 && !shown; t += 500'000) {
+        QImage canvas = MakeFrameCanvas();
+        if (!FrameComposer().ComposeFrame(canvas, t))
+            continue;
+        const QColor centre = canvas.pixelColor(canvas.width() / 2, canvas.height() / 2);
+        shown = centre.red() > 200 && centre.green() < 60 && centre.blue() < 60;
+    }
+    EXPECT_TRUE(shown);
+}
+
+// A file that is no project at all (a photo, a song, text) opened as a project: the
+// read error, and the page still opens a real project afterwards.
+TEST_F(VideoMakePageTest, AFileThatIsNoProjectGivesTheReadErrorAndThePageGoesOn) {
+    for (const QString& wrong :
+         {Photo(QStringLiteral("photo.png")), Audio(QStringLiteral("song.mp3")),
+          Box.Write(QStringLiteral("lyrics.lrc"), QByteArray("[00:01.00]words\r\n"))}) {
+        Asked.Messages.clear();
+        Page->OpenProjectFile(wrong);
+        ASSERT_EQ(Asked.Messages.size(), 1) << wrong.toStdString();
+        EXPECT_EQ(Asked.Messages.first().Icon, miError);
+        EXPECT_TRUE(VideoProject().ProjectFileName.isEmpty());
+    }
+    TProjectData d;
+    d.LyricText = QStringLiteral("[00:01.00]A\r\n");
+    Asked.Messages.clear();
+    Page->OpenProjectFile(Box.Write(QStringLiteral("real.lmmc"), ProjectFileBytes(d)));
+    EXPECT_TRUE(Asked.Messages.isEmpty());
+    EXPECT_EQ(VideoProject().Rows.size(), 1);
+}

@@ -135,6 +135,9 @@ TEST_F(ScreenCapture, RectangleIsClippedToTheScreen) {
     EXPECT_EQ(FIc, nullptr);
     EXPECT_TRUE(Logged("Invalid properties, aborting"));
     EXPECT_EQ(OpenScreen("offset=0,1081;framesize=10,10"), AVERROR(EIO));
+    // Offsets at the ends of the number range are refused without overflowing.
+    EXPECT_EQ(OpenScreen("offset=2147483647,0;framesize=10,10"), AVERROR(EIO));
+    EXPECT_EQ(OpenScreen("offset=0,2147483647;framesize=2147483647,10"), AVERROR(EIO));
     EXPECT_THROW(OpenScreen("offset=10"), EConvertError);
     EXPECT_THROW(OpenScreen("framesize=10;offset=0,0"), EConvertError);
 }

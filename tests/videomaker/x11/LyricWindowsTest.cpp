@@ -428,6 +428,47 @@ TEST_F(LyricWindows, PreviewReturnsToTheStartAtTheEndOfTheSong) {
     ASSERT_TRUE(PumpUntil([&] { return preview.Player().CurrentPTS() == 1000000; }, 5000));
 }
 
+TEST_F(LyricWindows, PreviewWithADamagedSongWarnsAndGoesOnWithoutIt) {
+    const QString good = Song(2);
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QByteArray scrambled = bytes;
+    for (qsizetype i = 0; i < scrambled.size(); ++i)
+        scrambled[i] = char(scrambled[i] ^ 0xA5);
+    SetLyrics(S("[00:00.00]one\r\n[00:01.00]two\r\n"));
+    const QStringList damaged = {
+        FBox.Write(S("cut.wav"), bytes.left(20)),
+        FBox.Write(S("scrambled.wav"), scrambled),
+        FBox.Write(S("text.mp3"), QByteArray("[00:01.00]these are lyrics, not a song\r\n")),
+        FBox.Write(S("empty.mp3"), QByteArray()),
+    };
+    for (const QString& bad : damaged) {
+        VideoProject().AudioFile = bad;
+        FAsked.Messages.clear();
+        TFmPreviewSetting preview(nullptr, bad);
+        ASSERT_EQ(FAsked.Messages.size(), 1) << bad.toStdString();
+        EXPECT_EQ(FAsked.Messages.first().Icon, miWarning);
+        EXPECT_FALSE(FAsked.Messages.first().Text.isEmpty());
+        // The window opens without a song: nothing to play, and it closes normally.
+        preview.show();
+        TPreviewControls ctl(preview);
+        PumpEvents(100);
+        EXPECT_FALSE(ctl.SBtnPlay->isEnabled()) << bad.toStdString();
+        EXPECT_EQ(preview.SongDuration(), 0);
+        preview.reject();
+    }
+    // The good song still plays in a new window.
+    VideoProject().AudioFile = good;
+    FAsked.Messages.clear();
+    TFmPreviewSetting preview(nullptr, good);
+    EXPECT_TRUE(FAsked.Messages.isEmpty());
+    preview.show();
+    TPreviewControls ctl(preview);
+    ASSERT_TRUE(PumpUntil([&] { return ctl.SBtnPlay->isEnabled(); }, 5000));
+    EXPECT_EQ(preview.SongDuration(), 2000000);
+}
+
 // ---- opened from the page ----
 
 TEST_F(LyricWindows, ThePageOpensTheEditorAndKeepsItsText) {
