@@ -6,6 +6,7 @@
 #include <QPalette>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -179,14 +180,21 @@ bool TextToFont(const QString& text, TLyricsFont& font) {
     if (ok) {
         f.Charset = fields[0];
         f.Color = static_cast<TColorValue>(fields[1]);
-        if (fields[2] != 0)
+        if (fields[2] != 0 && fields[2] != INT_MIN)
             f.Font.setPixelSize(std::abs(fields[2]));
         f.Orientation = fields[3];
         f.Pitch = fields[4];
         f.Quality = fields[5];
         ApplyPitchAndQuality(f);
-        // The size comes after the height and decides the final height.
-        if (fields[6] > 0)
+        // The size comes after the height and decides the final height, except where
+        // it is only the height in points, rounded, and its own height is another one:
+        // then the height is the exact size, and a font sized in pixels keeps its size
+        // through a save and a read.
+        const qint64 pixels = std::abs(qint64(fields[2]));
+        const bool sizeIsTheHeight = fields[2] != 0 && pixels <= INT_MAX &&
+                                     PointsFromPixels(int(pixels)) == fields[6] &&
+                                     PixelsFromPoints(fields[6]) != pixels;
+        if (fields[6] > 0 && !sizeIsTheHeight)
             f.Font.setPointSize(fields[6]);
         f.Font.setFamily(text.mid(64, nameLength));
         ok = ApplyStyleText(QStringView(text).mid(64 + nameLength + 8, styleLength), f.Font);

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 QString S(const char* utf8) {
@@ -106,6 +108,38 @@ TEST(FontText, SizeDecidesOverHeight) {
                              "5Arial00000002[]"),
                            f));
     EXPECT_EQ(f.Font.pixelSize(), 30);
+}
+
+// A font given by its height in pixels (size 0) is written with its size rounded to
+// points; reading that text back gives the same pixel height, at every height, so the
+// font does not grow by a pixel through each save and read.
+TEST(FontText, APixelHeightSurvivesItsRoundedSize) {
+    // Charset 1, white, the given height and size, face "Arial", no style.
+    const auto text = [](qint32 height, qint32 size) {
+        return QString::asprintf("%08X%08X%08X%08X%08X%08X%08X%08X", 1, 0x00FFFFFF, height, 0,
+                                 0, 0, size, 5) +
+               QStringLiteral("Arial00000002[]");
+    };
+    for (int pixels : {2, 22, 30, 65278}) {
+        TLyricsFont f;
+        ASSERT_TRUE(TextToFont(text(-pixels, 0), f));
+        EXPECT_EQ(f.Font.pixelSize(), pixels);
+        const QString written = FontToText(f);
+        TLyricsFont back;
+        ASSERT_TRUE(TextToFont(written, back));
+        EXPECT_EQ(back.Font.pixelSize(), pixels) << written.toStdString();
+        EXPECT_EQ(FontToText(back), written);
+    }
+    // A size that is not the rounded height still decides; a point size with its own
+    // height reads back as that point size.
+    TLyricsFont back;
+    ASSERT_TRUE(TextToFont(text(-30, 9), back));
+    EXPECT_EQ(back.Font.pointSize(), 9);
+    ASSERT_TRUE(TextToFont(text(-17, 13), back));
+    EXPECT_EQ(back.Font.pointSize(), 13);
+    // The most negative height is no pixel size at all: the size gives the font.
+    ASSERT_TRUE(TextToFont(text(INT_MIN, 12), back));
+    EXPECT_EQ(back.Font.pointSize(), 12);
 }
 
 TEST(FontText, FaultsGiveTheSystemMenuFont) {
