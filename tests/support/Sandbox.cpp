@@ -26,6 +26,20 @@ TSandbox::~TSandbox() {
     }
 }
 
+QStringList TSandbox::DamagedCopies(const QString& good, qsizetype keep) const {
+    QFile file(good);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QByteArray scrambled = bytes;
+    for (qsizetype i = keep; i < scrambled.size(); ++i)
+        scrambled[i] = char(scrambled[i] ^ 0x5A);
+    const QString suffix = u'.' + QFileInfo(good).suffix();
+    return {Write(QStringLiteral("damaged/cut") + suffix, bytes.left(keep)),
+            Write(QStringLiteral("damaged/scrambled") + suffix, scrambled),
+            Write(QStringLiteral("damaged/text") + suffix,
+                  QByteArray("[00:01.00]these are words, not media\r\n")),
+            Write(QStringLiteral("damaged/empty") + suffix, QByteArray())};
+}
+
 void TSandbox::Set(const char* name, const QString& value) {
     FSaved.emplace(name, qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray());
     qputenv(name, value.toUtf8());

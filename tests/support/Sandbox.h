@@ -25,6 +25,11 @@ public:
     // Writes `data` to a file inside the sandbox and returns its path.
     QString Write(const QString& relative, const QByteArray& data) const;
 
+    // Damaged files made from the file `good` (its suffix kept): `good` cut to its first
+    // `keep` bytes, `good` with every byte after the first `keep` scrambled, a text that
+    // is no media, and an empty file.
+    QStringList DamagedCopies(const QString& good, qsizetype keep) const;
+
 private:
     QTemporaryDir FDir;
     std::map<QByteArray, QByteArray> FSaved;

@@ -524,18 +524,7 @@ TEST_F(VideoMakePageTest, TheVersionOfAnOpenedProjectIsWrittenBack) {
 // in a project: each gives the picture error and the page goes on working.
 TEST_F(VideoMakePageTest, DamagedPhotosGiveThePictureErrorAndThePageGoesOn) {
     const QString good = Photo(QStringLiteral("good.png"), 64, 48);
-    QFile png(good);
-    ASSERT_TRUE(png.open(QIODevice::ReadOnly));
-    const QByteArray pngBytes = png.readAll();
-    QByteArray scrambled = pngBytes;
-    for (qsizetype i = 16; i < scrambled.size(); ++i)
-        scrambled[i] = char(scrambled[i] ^ 0x5A);
-    const QStringList damaged = {
-        Box.Write(QStringLiteral("cut.png"), pngBytes.left(40)),
-        Box.Write(QStringLiteral("scrambled.png"), scrambled),
-        Box.Write(QStringLiteral("text.jpg"), QByteArray("[00:01.00]not a picture\r\n")),
-        Box.Write(QStringLiteral("empty.gif"), QByteArray()),
-    };
+    const QStringList damaged = Box.DamagedCopies(good, 40);
     for (const QString& bad : damaged) {
         Asked.Messages.clear();
         EXPECT_EQ(Page->AddPhotos({bad}), 0) << bad.toStdString();

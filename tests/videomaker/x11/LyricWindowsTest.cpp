@@ -430,19 +430,8 @@ TEST_F(LyricWindows, PreviewReturnsToTheStartAtTheEndOfTheSong) {
 
 TEST_F(LyricWindows, PreviewWithADamagedSongWarnsAndGoesOnWithoutIt) {
     const QString good = Song(2);
-    QFile file(good);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
-    QByteArray scrambled = bytes;
-    for (qsizetype i = 0; i < scrambled.size(); ++i)
-        scrambled[i] = char(scrambled[i] ^ 0xA5);
     SetLyrics(S("[00:00.00]one\r\n[00:01.00]two\r\n"));
-    const QStringList damaged = {
-        FBox.Write(S("cut.wav"), bytes.left(20)),
-        FBox.Write(S("scrambled.wav"), scrambled),
-        FBox.Write(S("text.mp3"), QByteArray("[00:01.00]these are lyrics, not a song\r\n")),
-        FBox.Write(S("empty.mp3"), QByteArray()),
-    };
+    const QStringList damaged = FBox.DamagedCopies(good, 20);
     for (const QString& bad : damaged) {
         VideoProject().AudioFile = bad;
         FAsked.Messages.clear();
