@@ -9,11 +9,10 @@
 
 namespace {
 
-// Spaces and tabs around a value do not survive the INI format (as on Windows).
+// Spaces and tabs around a value do not survive the INI format (as on Windows); line
+// breaks never reach it.
 QString IniTrimmed(QString value) {
-    const auto blank = [](QChar c) {
-        return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f';
-    };
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
     while (!value.isEmpty() && blank(value.back()))
         value.chop(1);
     while (!value.isEmpty() && blank(value.front()))

@@ -97,6 +97,13 @@ bool TProfile::WriteString(const QString& section, const QString& key,
     std::string data;
     if (ini.Save(data) < 0)
         return false;
+    // A byte-order mark at the start of a file is skipped on reading. When the first
+    // key written begins with those bytes itself (a key of a damaged file, read from the
+    // middle of it), one more mark in front keeps it a key: otherwise it would be taken
+    // for the mark, and what follows it for a section of its own.
+    static constexpr char Utf8Mark[] = "\xEF\xBB\xBF";
+    if (data.compare(0, 3, Utf8Mark) == 0)
+        data.insert(0, Utf8Mark);
     return WriteFileReplacing(FFileName, QByteArray::fromStdString(data));
 }
 

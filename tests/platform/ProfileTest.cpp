@@ -78,3 +78,23 @@ TEST(Profile, ValuesWithLineBreaksStayOneValue) {
     EXPECT_EQ(p.ReadString(QStringLiteral("G"), QStringLiteral("B"), QStringLiteral("none")),
               QStringLiteral("none"));
 }
+
+// A damaged file whose first key begins with the bytes of a byte-order mark: writing
+// another key keeps every value as it was read, and never turns that key into a section.
+TEST(Profile, AWriteKeepsAKeyThatBeginsLikeAByteOrderMark) {
+    TSandbox box;
+    const QString file = box.Write(QStringLiteral("damaged.ini"),
+                                   QByteArray("\xFF\r\xEF\xBB\xBF[VideoMake]x=1\n"
+                                              "VideoFont=abc\n[General]\nPageIndex=1\n"));
+    const TProfile p(file);
+    const QString vm = QStringLiteral("VideoMake"), g = QStringLiteral("General");
+    ASSERT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")), QStringLiteral("-"));
+    ASSERT_TRUE(p.WriteString(g, QStringLiteral("VideoSize"), QStringLiteral("800*450")));
+    EXPECT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")), QStringLiteral("-"));
+    EXPECT_EQ(p.ReadString(g, QStringLiteral("VideoSize"), QString()), QStringLiteral("800*450"));
+    EXPECT_EQ(p.ReadInteger(g, QStringLiteral("PageIndex"), 0), 1);
+    // A second write reads the same file the same way.
+    ASSERT_TRUE(p.WriteInteger(g, QStringLiteral("PageIndex"), 0));
+    EXPECT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")), QStringLiteral("-"));
+    EXPECT_EQ(p.ReadString(g, QStringLiteral("VideoSize"), QString()), QStringLiteral("800*450"));
+}
