@@ -46,8 +46,11 @@ int PointsFromPixels(int pixels) {
     return static_cast<int>(std::lround(pixels * 72.0 / FontPixelsPerInch));
 }
 
+// Saturated at the largest int: a point size from a file may be far beyond any real
+// font, and its height must still be a number whose negative exists.
 int PixelsFromPoints(double points) {
-    return static_cast<int>(std::lround(points * FontPixelsPerInch / 72.0));
+    return static_cast<int>(std::clamp<double>(std::round(points * FontPixelsPerInch / 72.0),
+                                               -INT_MAX, INT_MAX));
 }
 
 void ApplyPitchAndQuality(TLyricsFont& f) {

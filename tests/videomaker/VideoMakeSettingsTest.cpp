@@ -140,6 +140,14 @@ TEST(FontText, APixelHeightSurvivesItsRoundedSize) {
     // The most negative height is no pixel size at all: the size gives the font.
     ASSERT_TRUE(TextToFont(text(INT_MIN, 12), back));
     EXPECT_EQ(back.Font.pointSize(), 12);
+    // A point size far beyond any font is written with the largest height there is.
+    ASSERT_TRUE(TextToFont(text(0, 0x60000000), back));
+    const QString written = FontToText(back);
+    EXPECT_EQ(written.mid(16, 8), QStringLiteral("80000001"));
+    EXPECT_EQ(written.mid(48, 8), QStringLiteral("60000000"));
+    TLyricsFont again;
+    ASSERT_TRUE(TextToFont(written, again));
+    EXPECT_EQ(FontToText(again), written);
 }
 
 TEST(FontText, FaultsGiveTheSystemMenuFont) {
