@@ -714,8 +714,10 @@ void TCustomFFmpeg::Stop(bool AWaitForStop) {
 
 void TCustomFFmpeg::Pause() {
     std::lock_guard lock(FPauseMutex);
-    if (FConverting)
+    if (FConverting && !FPaused) {
         FPaused = true;
+        ++FPausesBegun;
+    }
 }
 
 void TCustomFFmpeg::Resume() {

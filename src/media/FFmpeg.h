@@ -266,6 +266,9 @@ protected:
     TEvent FStopEvent{true};
     std::mutex FPauseMutex;
     std::condition_variable FPauseChanged;
+    // Pauses begun, and pauses the reading loop has acted on (guarded by FPauseMutex):
+    // a pause that begins and ends while the loop waits inside a read is still seen.
+    unsigned FPausesBegun = 0, FPausesSeen = 0;
     std::atomic<bool> FOpenCancelled{false};
     TPostHooks FPostHooks = 0; // guarded by PostHookLock()
     bool FPostHooksChanged = false;

@@ -409,7 +409,22 @@ void TCustomFFmpeg::SetupStreams() {
 
 void TCustomFFmpeg::WaitWhilePaused() {
     std::unique_lock lock(FPauseMutex);
+    if (FPausesSeen == FPausesBegun || FBroken)
+        return;
+    FPausesSeen = FPausesBegun;
+    // The inputs are told about the pause, also one that has already ended while a read
+    // was waiting: a live source starts its clock afresh when reading goes on, so the
+    // pause leaves no gap in the recording, however short it was.
+    lock.unlock();
+    for (const auto& file : FInputFiles)
+        if (file->ctx)
+            FF.av_read_pause(file->ctx);
+    lock.lock();
     FPauseChanged.wait(lock, [&] { return !FPaused || FBroken; });
+    lock.unlock();
+    for (const auto& file : FInputFiles)
+        if (file->ctx)
+            FF.av_read_play(file->ctx);
 }
 
 int TCustomFFmpeg::ReadPacket(TInputFile& file, AVPacket* pkt) {

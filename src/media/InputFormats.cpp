@@ -87,6 +87,26 @@ int ReadCloseTrampoline(AVFormatContext* s) {
     }
 }
 
+int ReadPauseTrampoline(AVFormatContext* s) {
+    try {
+        return DescriptorOf(s).ReadPause ? DescriptorOf(s).ReadPause(s) : AVERROR(ENOSYS);
+    } catch (const std::exception& error) {
+        return Failed(s, "read_pause", error);
+    } catch (...) {
+        return -1;
+    }
+}
+
+int ReadPlayTrampoline(AVFormatContext* s) {
+    try {
+        return DescriptorOf(s).ReadPlay ? DescriptorOf(s).ReadPlay(s) : AVERROR(ENOSYS);
+    } catch (const std::exception& error) {
+        return Failed(s, "read_play", error);
+    } catch (...) {
+        return -1;
+    }
+}
+
 bool FFmpegHasDemuxer(const char* name) {
     void* opaque = nullptr;
     while (const AVInputFormat* format = FF.av_demuxer_iterate(&opaque))
@@ -121,6 +141,8 @@ void RegisterInputFormat(const TOwnInputFormat& format) {
     demuxer.read_header = &ReadHeaderTrampoline;
     demuxer.read_packet = &ReadPacketTrampoline;
     demuxer.read_close = &ReadCloseTrampoline;
+    demuxer.read_pause = &ReadPauseTrampoline;
+    demuxer.read_play = &ReadPlayTrampoline;
     existing->Descriptor = &format;
     existing->Registered = true;
 }

@@ -109,6 +109,36 @@ TEST_F(RecordingControllerTest, RecordsPausesResumesAndStopsWithMirroredControls
     EXPECT_LT(seconds, 3.2);
 }
 
+// Without "录像时显示工具条" the toolbar never appears: the recording runs with the
+// main window hidden, the tray menu pauses, resumes and stops it, and the main window
+// comes back at its end.
+TEST_F(RecordingControllerTest, WithoutTheToolbarTheTrayRunsTheRecording) {
+    Start();
+    RectangleWithoutSound();
+    Page()->CheckBoxToolBar()->setChecked(false);
+    const QString file = Box.File(QStringLiteral("quiet.avi"));
+    AnswerSave(file);
+    Main()->TrayRecordingItems().MnStart->trigger();
+    ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
+    PumpEvents(300);
+    EXPECT_FALSE(Main()->isVisible());
+    EXPECT_FALSE(Bar()->isVisible());
+    EXPECT_EQ(TrayStates(), (std::vector<bool>{false, true, false, true}));
+
+    Main()->TrayRecordingItems().MnPause->trigger();
+    EXPECT_EQ(TrayStates(), (std::vector<bool>{false, false, true, true}));
+    PumpEvents(200);
+    Main()->TrayRecordingItems().MnResume->trigger();
+    PumpEvents(700);
+    EXPECT_FALSE(Bar()->isVisible());
+    Main()->TrayRecordingItems().MnStop->trigger();
+    ASSERT_TRUE(PumpUntil([this] { return Main()->isVisible(); }, 10000));
+    EXPECT_FALSE(Bar()->isVisible());
+    ExpectMirrored({true, false, false, false});
+    EXPECT_TRUE(Page()->BtnPlay()->isEnabled());
+    EXPECT_EQ(Probe(file, "stream=codec_name"), QStringLiteral("mpeg4"));
+}
+
 // With sound from the recording device (SDL's disk driver reading a rising tone, so the
 // pitch at each moment of the file tells which moment of the device's sound it holds):
 // the pause is missing from the pictures and from the sound, the sound on both sides
