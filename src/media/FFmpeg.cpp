@@ -145,7 +145,8 @@ bool TCustomFFmpeg::OpenInterruptProc(void* sender) {
 }
 
 bool TCustomFFmpeg::TranscodeInterruptProc(void* sender) {
-    return static_cast<TCustomFFmpeg*>(sender)->FBroken;
+    const auto* job = static_cast<TCustomFFmpeg*>(sender);
+    return job->FBroken && !job->FMuxing;
 }
 
 bool TCustomFFmpeg::OpenInterrupted() {
@@ -588,6 +589,9 @@ int TCustomFFmpeg::OpenOutput(const QString& AFileName, bool AJoin) {
         if (ret < 0)
             return fail(FFErrorText(AFileName, ret));
         of.io_open = true;
+        // Every packet goes to the file as it is muxed: a write that fails (a full disk)
+        // shows at once, and what was recorded before a crash is in the file.
+        oc->flush_packets = 1;
     }
     oc->max_delay = int(FMuxMaxDelay * AV_TIME_BASE + 0.5f);
     FOptions.ApplyToFormat(oc);

@@ -269,6 +269,9 @@ protected:
     // Pauses begun, and pauses the reading loop has acted on (guarded by FPauseMutex):
     // a pause that begins and ends while the loop waits inside a read is still seen.
     unsigned FPausesBegun = 0, FPausesSeen = 0;
+    // True while the worker writes a packet: a stop never cuts an output's write short
+    // (the file would lose that packet and, with it, everything after it).
+    bool FMuxing = false;
     std::atomic<bool> FOpenCancelled{false};
     TPostHooks FPostHooks = 0; // guarded by PostHookLock()
     bool FPostHooksChanged = false;

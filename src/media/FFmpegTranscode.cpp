@@ -407,6 +407,17 @@ void TCustomFFmpeg::SetupStreams() {
 // ---------------------------------------------------------------------------------------
 // the loop
 
+namespace {
+// The muxer hands its bytes to a buffered writer that keeps a failed write to itself:
+// look there too, or a full disk would go unnoticed until the end.
+void CheckWritten(AVFormatContext* ctx, const QString& name, int ret) {
+    if (ret >= 0 && ctx->pb && ctx->pb->error < 0)
+        ret = ctx->pb->error;
+    if (ret < 0)
+        throw FFmpegWriteException(FFErrorText(name, ret));
+}
+} // namespace
+
 void TCustomFFmpeg::WaitWhilePaused() {
     std::unique_lock lock(FPauseMutex);
     if (FPausesSeen == FPausesBegun || FBroken)
@@ -623,6 +634,8 @@ void TCustomFFmpeg::Transcode() {
         }
         try {
             ProcessPacket(ist, pkt);
+        } catch (const FFmpegWriteException&) {
+            throw;
         } catch (const FFmpegException& error) {
             if (FExitOnError)
                 throw;
@@ -642,7 +655,7 @@ void TCustomFFmpeg::Transcode() {
     for (size_t i = 0; i < FOutputFiles.size(); ++i) {
         TOutputFile& of = *FOutputFiles[i];
         if (of.header_written && (!FJoinMode || i == 0))
-            FF.av_write_trailer(of.ctx);
+            CheckWritten(of.ctx, of.name, FF.av_write_trailer(of.ctx));
     }
     ReportProgress(true);
     FFinished = !FBroken;
@@ -1187,23 +1200,22 @@ void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt) {
     ost.bytes += size;
     if (pkt->dts != AV_NOPTS_VALUE)
         ost.last_mux_dts = pkt->dts;
-    int ret;
+    struct TMuxing {
+        bool& Flag;
+        ~TMuxing() { Flag = false; }
+    } muxing{FMuxing = true};
     if (!ost.bsfs.empty()) {
         for (AVBSFContext* bsf : ost.bsfs) {
             if (FF.av_bsf_send_packet(bsf, pkt) < 0)
                 break;
             while (FF.av_bsf_receive_packet(bsf, pkt) >= 0) {
                 pkt->stream_index = ost.index;
-                ret = FF.av_interleaved_write_frame(of.ctx, pkt);
-                if (ret < 0)
-                    FFRaise("%s", Utf8(FFErrorText(of.name, ret)).constData());
+                CheckWritten(of.ctx, of.name, FF.av_interleaved_write_frame(of.ctx, pkt));
             }
         }
         return;
     }
-    ret = FF.av_interleaved_write_frame(of.ctx, pkt);
-    if (ret < 0)
-        FFRaise("%s", Utf8(FFErrorText(of.name, ret)).constData());
+    CheckWritten(of.ctx, of.name, FF.av_interleaved_write_frame(of.ctx, pkt));
 }
 
 void TCustomFFmpeg::FlushEncoders() {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -173,6 +174,29 @@ TEST_F(RecordCommandTest, FailuresExitNonZeroWithTheEnginesMessage) {
     Err.clear();
     EXPECT_EQ(RunToEnd({QStringLiteral("-o"), Box.File(QStringLiteral("nodisplay.mp4"))}), 1);
     EXPECT_TRUE(Err.contains(QStringLiteral("cannot open display"))) << Err.toStdString();
+}
+
+// The disk fills during a recording (here: a limit on the size of the files the process
+// may write, with the signal that would end it ignored): the program ends with a
+// non-zero code and the reason, and what was written before plays.
+TEST_F(RecordCommandTest, AFullDiskEndsTheRecordingWithAMessage) {
+    const QString file = Box.File(QStringLiteral("full.avi"));
+    Process.setChildProcessModifier([] {
+        const rlimit limit{8000, 8000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), file, QStringLiteral("--no-sound"),
+                        QStringLiteral("--area"), QStringLiteral("0,0,320,240"),
+                        QStringLiteral("--seconds"), QStringLiteral("20")}),
+              1)
+        << Err.toStdString();
+    EXPECT_LT(clock.elapsed(), 15000); // it ended on the failure, not at the time limit
+    EXPECT_TRUE(Err.contains(QStringLiteral("File too large"))) << Err.toStdString();
+    EXPECT_TRUE(Process.readAllStandardOutput().isEmpty());
+    EXPECT_GE(Probe(file, "stream=nb_read_frames", "v:0").toInt(), 5);
 }
 
 } // namespace
