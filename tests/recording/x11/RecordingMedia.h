@@ -84,6 +84,20 @@ inline QString Probe(const QString& file, const char* entries, const char* strea
     return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
 }
 
+// What the ffmpeg tool reports when it decodes the whole file: empty when every stream
+// decodes to its end without an error.
+inline QString DecodingErrors(const QString& file) {
+    QProcess decode;
+    decode.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), file,
+                  QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+    if (!decode.waitForFinished(30000))
+        return QStringLiteral("the decoder did not finish");
+    const QString errors = QString::fromLocal8Bit(decode.readAllStandardError());
+    return decode.exitCode() != 0 ? QStringLiteral("exit code %1: ").arg(decode.exitCode()) + errors
+                                  : errors;
+}
+
 // The file's first sound stream decoded by the ffmpeg tool into mono 16-bit samples at
 // 44100 Hz, from the start of the file's timeline.
 inline std::vector<int16_t> DecodeSound(const QString& file) {
