@@ -173,14 +173,17 @@ private:
     void StartNextTask();
     void JobTerminate(TCustomFFmpeg* job);
     void ListTerminated();
-    void Deliver(const TTerminateInfo& info, bool waitForLast);
+    void Deliver(const TTerminateInfo& info);
     void ConnectHooks(TFFmpeg* job, const TOutputOptions& options);
 
     TFFmpegList FTasks;
     int FCompleteTasks = 0, FCurrentTask = -1, FPendingTasks = 0;
     std::atomic<bool> FTerminated{false}, FWorking{false}, FPaused{false};
     bool FThreadMode = false;
-    std::atomic<bool> FThreadTerminated{true};
+    // Terminate deliveries: the next turn number to hand out (under the terminate lock)
+    // and the turn now allowed to call the handler.
+    uint64_t FDeliveryNext = 0;
+    std::atomic<uint64_t> FDeliveryTurn{0};
     std::atomic<int> FDeliveries{0};
     bool FPreview = false, FPreviewBitmap = false;
     int FProgressInterval = 500;

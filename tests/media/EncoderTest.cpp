@@ -208,14 +208,10 @@ TEST_F(EncoderTest, StopDuringTheFirstOfThreeEndsAllAndKeepsTheFirstFilePlayable
     ASSERT_TRUE(RunToEnd(20000));
     PumpEvents(100);
     ASSERT_EQ(Terminates.Events.size(), 4u);
-    // Every task reports its end once; the tasks that never started may report before
-    // the one that was running, but the end of the list comes last.
-    std::vector<int> ended;
-    for (int i = 0; i < 3; ++i)
-        ended.push_back(Terminates.Events[size_t(i)].TaskIndex);
-    std::sort(ended.begin(), ended.end());
-    EXPECT_EQ(ended, (std::vector<int>{0, 1, 2}));
+    // Every task reports its end once, in the order they ended: the running one first,
+    // then the two that never started, then the end of the list.
     for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Terminates.Events[size_t(i)].TaskIndex, i);
         EXPECT_FALSE(Terminates.Events[size_t(i)].Finished);
         EXPECT_FALSE(Terminates.Events[size_t(i)].Exception);
     }
