@@ -209,13 +209,21 @@ void TCustomFFmpeg::SetupStreams() {
             enc->framerate = rate;
             AVPixelFormat fmt =
                 ost.pix_fmt != AV_PIX_FMT_NONE ? ost.pix_fmt : AVPixelFormat(par->format);
-            if (ost.codec->pix_fmts) {
+            const AVPixelFormat* formats = ost.codec->pix_fmts;
+            // The MJPEG encoder lists the limited-range formats too, but takes them only
+            // below normal strictness: offer it its full-range ones, as the tool does.
+            static const AVPixelFormat fullRange[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
+                                                      AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_NONE};
+            if (ost.codec->id == AV_CODEC_ID_MJPEG &&
+                enc->strict_std_compliance > FF_COMPLIANCE_UNOFFICIAL)
+                formats = fullRange;
+            if (formats) {
                 bool supported = false;
-                for (const AVPixelFormat* p = ost.codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+                for (const AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p)
                     supported = supported || *p == fmt;
                 if (!supported)
-                    fmt = FF.avcodec_find_best_pix_fmt_of_list(
-                        ost.codec->pix_fmts, AVPixelFormat(par->format), 0, nullptr);
+                    fmt = FF.avcodec_find_best_pix_fmt_of_list(formats, AVPixelFormat(par->format),
+                                                               0, nullptr);
             }
             if (fmt == AV_PIX_FMT_NONE)
                 FFRaise("Video pixel format is unknown, stream cannot be encoded");

@@ -209,8 +209,9 @@ TEST_F(HooksProgressTest, ReportsKeepTheirIntervalAndCarrySaneNumbers) {
         const TProgressInfo& p = reports[i].Info;
         EXPECT_EQ(p.TaskIndex, 0);
         EXPECT_EQ(p.FileIndex, 0);
-        if (i > 0) // no report sooner than the interval after the one before
+        if (i > 0) { // no report sooner than the interval after the one before
             EXPECT_GE(reports[i].At - reports[i - 1].At, std::chrono::milliseconds(99));
+        }
     }
     int64_t lastSize = 0, lastDuration = -1;
     int lastFrame = 0;

@@ -210,6 +210,7 @@ TEST_F(JobOptionsTest, AddedStreamsTakeTheQueuedCodecsInTurn) {
     out.ExtOptions = QStringLiteral("acodec=mp2\r\nnewaudio=\r\nacodec=ac3\r\nnewaudio=\r\n"
                                     "vcodec=mpeg4\r\nnewvideo=\r\nvcodec=mjpeg\r\ns=160x120\r\n"
                                     "newvideo=");
+    out.FrameSize = QStringLiteral("320x240");
     const QString file = Sandbox.File(QStringLiteral("streams.mkv"));
     ASSERT_TRUE(encoder.SetOutputFile(task, file, &out)) << encoder.LastErrMsg().toStdString();
     TFFmpeg& job = *encoder.Task(task);
@@ -222,7 +223,9 @@ TEST_F(JobOptionsTest, AddedStreamsTakeTheQueuedCodecsInTurn) {
     terminates.Connect(encoder);
     encoder.Start(1);
     ASSERT_TRUE(PumpUntil([&] { return terminates.ListEnded(); }, 60000));
-    EXPECT_TRUE(terminates.Events[0].Finished) << terminates.Events[0].ExceptionMsg.toStdString();
+    EXPECT_TRUE(terminates.Events[0].Finished)
+        << terminates.Events[0].ExceptionMsg.toStdString() << "\n"
+        << Log.Lines().join(u'\n').toStdString();
     const TProbe probe = ProbeFile(file);
     ASSERT_TRUE(probe.Ok);
     ASSERT_EQ(probe.Count(QStringLiteral("video")), 3);
@@ -231,9 +234,12 @@ TEST_F(JobOptionsTest, AddedStreamsTakeTheQueuedCodecsInTurn) {
     for (const TProbedStream& s : probe.Streams)
         if (s.CodecType == QLatin1String("video"))
             videos.push_back(&s);
-    EXPECT_EQ(videos[0]->Width, 320); // the input's size
+    // The record's size is the default; the one queued size goes with the first added
+    // video stream (the earliest one asking), the second falls back to the default.
+    EXPECT_EQ(videos[0]->Width, 320);
+    EXPECT_EQ(videos[1]->Width, 160);
+    EXPECT_EQ(videos[2]->Width, 320);
     EXPECT_EQ(videos[2]->CodecName, QStringLiteral("mjpeg"));
-    EXPECT_EQ(videos[2]->Width, 160); // the queued size went with the second added stream
     for (const TProbedStream& s : probe.Streams)
         EXPECT_GT(s.Frames, 0) << s.CodecName.toStdString();
     encoder.ClearTasks();
