@@ -1,5 +1,8 @@
 #include "EncodeTestSupport.h"
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 #include <QFileInfo>
 #include <QThread>
@@ -153,6 +156,34 @@ TEST_F(EncoderTest, TasksRunInTurnAndTheListEndComesLast) {
     EXPECT_GE(Encoder.AddTask(TestPicture(1), &in), 0);
 }
 
+TEST_F(EncoderTest, TerminateEventsOffTheMainThreadKeepTheOrderOfTheEnds) {
+    Encoder.TriggerEventInMainThread = false;
+    std::mutex lock;
+    std::vector<int> order;
+    std::atomic<int> delivered{0};
+    std::atomic<bool> onMain{false};
+    Encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& info) {
+        onMain = onMain || IsMainThread();
+        // a slow handler for the first task: the later ends must wait for it
+        if (info.TaskIndex == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::lock_guard guard(lock);
+        order.push_back(info.TaskIndex);
+        ++delivered;
+    });
+    for (int i = 0; i < 3; ++i) {
+        TInputOptions in = LavfiInput();
+        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
+        TOutputOptions out = SmallMp4();
+        ASSERT_TRUE(
+            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("o%1.mp4").arg(i)), &out));
+    }
+    Encoder.Start(1);
+    ASSERT_TRUE(PumpUntil([&] { return delivered == 4; }, 60000));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, -1}));
+    EXPECT_FALSE(onMain);
+}
+
 TEST_F(EncoderTest, SynchronousStartRaisesEveryEventBeforeItReturns) {
     Terminates.Connect(Encoder);
     std::vector<int> progressTasks;
@@ -170,6 +201,8 @@ TEST_F(EncoderTest, SynchronousStartRaisesEveryEventBeforeItReturns) {
     EXPECT_EQ(Terminates.Events[0].TaskIndex, 0);
     EXPECT_EQ(Terminates.Events[1].TaskIndex, 1);
     EXPECT_EQ(Terminates.Events[2].TaskIndex, -1);
+    for (bool onMain : Terminates.OnMainThread)
+        EXPECT_TRUE(onMain);
     EXPECT_TRUE(Encoder.Terminated());
     // the last report of each task
     EXPECT_NE(std::find(progressTasks.begin(), progressTasks.end(), 0), progressTasks.end());

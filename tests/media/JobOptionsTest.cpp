@@ -23,6 +23,13 @@ protected:
         EXPECT_TRUE(encoder.AddInputFile(task, TestSound(1), &sound));
         return task;
     }
+    // An output record with mpeg4 video and the format's audio codec.
+    static TOutputOptions Mpeg4Output() {
+        TOutputOptions out;
+        InitOutputOptions(&out);
+        out.VideoCodec = QStringLiteral("mpeg4");
+        return out;
+    }
     static QString Thrown(const std::function<void()>& call) {
         try {
             call();
@@ -111,9 +118,7 @@ TEST_F(JobOptionsTest, AspectRatiosAsFractionOrNumber) {
 TEST_F(JobOptionsTest, UnknownAndRejectedOptionsFailTheOutputOnlyWhenHalting) {
     TFFEncoder encoder;
     const int task = AddPictureAndSound(encoder);
-    TOutputOptions out;
-    InitOutputOptions(&out);
-    out.VideoCodec = QStringLiteral("mpeg4");
+    TOutputOptions out = Mpeg4Output();
     out.ExtOptions = QStringLiteral("nosuchoption=5");
     EXPECT_FALSE(encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("a.mp4")), &out));
     EXPECT_EQ(encoder.LastErrMsg(), QStringLiteral("Unrecognized option \"nosuchoption\""));
@@ -137,9 +142,7 @@ TEST_F(JobOptionsTest, UnknownAndRejectedOptionsFailTheOutputOnlyWhenHalting) {
 TEST_F(JobOptionsTest, AnExperimentalEncoderNeedsTheStrictnessOption) {
     TFFEncoder encoder;
     const int task = AddPictureAndSound(encoder);
-    TOutputOptions out;
-    InitOutputOptions(&out);
-    out.VideoCodec = QStringLiteral("mpeg4");
+    TOutputOptions out = Mpeg4Output();
     out.AudioCodec = QStringLiteral("vorbis"); // FFmpeg's own vorbis encoder is experimental
     EXPECT_FALSE(encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("v.mkv")), &out));
     EXPECT_EQ(encoder.LastErrMsg(),
