@@ -43,7 +43,8 @@
 // while working." from Start until ClearTasks; other failures return -1 / false with
 // LastErrMsg. Progress, preview and before-probe events run on the main thread when
 // TriggerEventInMainThread (the worker waits for them); terminate events come from a
-// delivery thread, on the main thread likewise; hooks run on the worker thread.
+// delivery thread, on the main thread likewise, one at a time in the order the tasks
+// ended and the end of the list (-1) last; hooks run on the worker thread.
 
 struct TProgressInfo {
     int TaskIndex = 0;
