@@ -108,18 +108,30 @@ TOutputOptions SmallMp4() {
     return out;
 }
 
+// Adds `count` tasks of a lavfi picture, each into "<prefix><i>.mp4" of the sandbox;
+// false (with the failure recorded) when one is refused.
+bool AddSmallTasks(TCustomEncoder& encoder, const TSandbox& sandbox, int count,
+                   const QString& prefix, int seconds = 1,
+                   const QString& size = QStringLiteral("160x120")) {
+    for (int i = 0; i < count; ++i) {
+        TInputOptions in = LavfiInput();
+        const int task = encoder.AddTask(TestPicture(seconds, 25, size), &in);
+        TOutputOptions out = SmallMp4();
+        if (task != i ||
+            !encoder.SetOutputFile(
+                task, sandbox.File(prefix + QString::number(i) + QStringLiteral(".mp4")), &out)) {
+            ADD_FAILURE() << "task " << i << ": " << encoder.LastErrMsg().toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 TEST_F(EncoderTest, TasksRunInTurnAndTheListEndComesLast) {
     Terminates.Connect(Encoder);
-    for (int i = 0; i < 3; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
-        ASSERT_EQ(task, i) << Encoder.LastErrMsg().toStdString();
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("t%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("t")));
     Encoder.Start(1);
     EXPECT_TRUE(Encoder.Working());
     ASSERT_TRUE(RunToEnd());
@@ -171,13 +183,7 @@ TEST_F(EncoderTest, TerminateEventsOffTheMainThreadKeepTheOrderOfTheEnds) {
         order.push_back(info.TaskIndex);
         ++delivered;
     });
-    for (int i = 0; i < 3; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("o%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("o")));
     Encoder.Start(1);
     ASSERT_TRUE(PumpUntil([&] { return delivered == 4; }, 60000));
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, -1}));
@@ -189,13 +195,7 @@ TEST_F(EncoderTest, SynchronousStartRaisesEveryEventBeforeItReturns) {
     std::vector<int> progressTasks;
     Encoder.SetOnProgress(
         [&](QObject*, TProgressInfo* info) { progressTasks.push_back(info->TaskIndex); });
-    for (int i = 0; i < 2; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("s%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 2, QStringLiteral("s")));
     Encoder.Start(0);
     ASSERT_EQ(Terminates.Events.size(), 3u);
     EXPECT_EQ(Terminates.Events[0].TaskIndex, 0);
@@ -228,13 +228,8 @@ TEST_F(EncoderTest, StopDuringTheFirstOfThreeEndsAllAndKeepsTheFirstFilePlayable
         lastFileIndex.push_back(info->FileIndex);
     });
     Encoder.SetProgressInterval(100);
-    for (int i = 0; i < 3; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(120, 25, QStringLiteral("640x480")), &in);
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("x%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(
+        AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("x"), 120, QStringLiteral("640x480")));
     Encoder.Start(1);
     ASSERT_TRUE(PumpUntil([&] { return reports >= 2; }, 30000));
     Encoder.Stop(true);

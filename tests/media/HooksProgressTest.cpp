@@ -125,7 +125,8 @@ TEST_F(HooksProgressTest, ABlackFillingOutputHookBlackensTheOutputNotTheSource) 
     Encoder.SetOnVideoInputHook([&](QObject*, THookInfo* info) {
         ++inputCalls;
         QImage image = info->Bitmap->convertToFormat(QImage::Format_RGB888);
-        QByteArray bytes(reinterpret_cast<const char*>(image.constBits()), int(image.sizeInBytes()));
+        QByteArray bytes(reinterpret_cast<const char*>(image.constBits()),
+                         int(image.sizeInBytes()));
         if (Brightest(bytes) < 40)
             ++blackInputs;
         info->Update = false;
@@ -197,9 +198,8 @@ TEST_F(HooksProgressTest, ReportsKeepTheirIntervalAndCarrySaneNumbers) {
     // 60 pictures, one every 10 ms: the job runs for more than half a second.
     TOutputOptions out = Output();
     out.TimeLength = 2400000; // the expected length of the task
-    const QString file =
-        AddVideoTask(QStringLiteral("frames=60;pace=10;size=160x120"), QStringLiteral("p.mp4"),
-                     out, QStringLiteral("testframes"));
+    const QString file = AddVideoTask(QStringLiteral("frames=60;pace=10;size=160x120"),
+                                      QStringLiteral("p.mp4"), out, QStringLiteral("testframes"));
     Encoder.Start(1);
     EXPECT_EQ(Encoder.Task(0)->ReportInterval, 100000);
     ASSERT_TRUE(PumpUntil([&] { return Terminates.ListEnded(); }, 60000));
@@ -298,8 +298,7 @@ TEST_F(HooksProgressTest, NothingIsReadWhilePaused) {
     Encoder.Stop(true);
     ASSERT_TRUE(PumpUntil([&] { return Terminates.ListEnded(); }, 20000));
     EXPECT_FALSE(Terminates.Events[0].Finished);
-    EXPECT_GT(ProbeFile(Sandbox.File(QStringLiteral("pause.mp4")))
-                  .First(QStringLiteral("video"))
-                  ->Frames,
-              10);
+    EXPECT_GT(
+        ProbeFile(Sandbox.File(QStringLiteral("pause.mp4"))).First(QStringLiteral("video"))->Frames,
+        10);
 }

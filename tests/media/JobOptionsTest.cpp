@@ -173,7 +173,8 @@ TEST_F(JobOptionsTest, AnExperimentalEncoderNeedsTheStrictnessOption) {
               QStringLiteral("new_audio_stream fail: Unknown encoder 'nosuchcodec'"));
     other.SetExtOption(QStringLiteral("acodec"), QStringLiteral("mpeg4"));
     EXPECT_LT(other.OpenOutput(Sandbox.File(QStringLiteral("x.mkv")), false), 0);
-    EXPECT_EQ(other.LastErrMsg(), QStringLiteral("new_audio_stream fail: Invalid encoder type 'mpeg4'"));
+    EXPECT_EQ(other.LastErrMsg(),
+              QStringLiteral("new_audio_stream fail: Invalid encoder type 'mpeg4'"));
     encoder.ClearTasks();
 }
 
@@ -201,8 +202,9 @@ TEST_F(JobOptionsTest, ThePalDvdTargetMakesADvdStream) {
     EXPECT_EQ(audio->BitRate, 448000);
 
     TFFmpeg bad(nullptr, 20);
-    EXPECT_EQ(Thrown([&] { bad.SetExtOption(QStringLiteral("target"), QStringLiteral("pal-vhs")); }),
-              QStringLiteral("Unknown target type"));
+    EXPECT_EQ(
+        Thrown([&] { bad.SetExtOption(QStringLiteral("target"), QStringLiteral("pal-vhs")); }),
+        QStringLiteral("Unknown target type"));
 }
 
 TEST_F(JobOptionsTest, AddedStreamsTakeTheQueuedCodecsInTurn) {
@@ -219,9 +221,9 @@ TEST_F(JobOptionsTest, AddedStreamsTakeTheQueuedCodecsInTurn) {
     TFFmpeg& job = *encoder.Task(task);
     EXPECT_EQ(OutputCodecs(job, 0, AVMEDIA_TYPE_AUDIO),
               (QStringList{QStringLiteral("mp2"), QStringLiteral("mp2"), QStringLiteral("ac3")}));
-    EXPECT_EQ(OutputCodecs(job, 0, AVMEDIA_TYPE_VIDEO),
-              (QStringList{QStringLiteral("mpeg4"), QStringLiteral("mpeg4"),
-                           QStringLiteral("mjpeg")}));
+    EXPECT_EQ(
+        OutputCodecs(job, 0, AVMEDIA_TYPE_VIDEO),
+        (QStringList{QStringLiteral("mpeg4"), QStringLiteral("mpeg4"), QStringLiteral("mjpeg")}));
     TTerminateLog terminates;
     terminates.Connect(encoder);
     encoder.Start(1);
@@ -249,9 +251,9 @@ TEST_F(JobOptionsTest, AddedStreamsTakeTheQueuedCodecsInTurn) {
 }
 
 TEST_F(JobOptionsTest, PresetFilesSelectCodecsAndSetOptions) {
-    const QString preset = Sandbox.Write(
-        QStringLiteral("good.ffpreset"),
-        "# a comment\n\nvcodec=mpeg4\r\nACODEC=mp2\ng=12\nab=96000\n");
+    const QString preset =
+        Sandbox.Write(QStringLiteral("good.ffpreset"),
+                      "# a comment\n\nvcodec=mpeg4\r\nACODEC=mp2\ng=12\nab=96000\n");
     {
         TFFmpeg job(nullptr, 20);
         OpenPictureAndSound(job);

@@ -95,8 +95,8 @@ inline int TestSourceReadClose(AVFormatContext*) {
 }
 
 inline const TOwnInputFormat TestSourceFormat = {
-    "testframes",         "Pictures for the job tests", int(sizeof(TTestSourceState)),
-    &TestSourceReadHeader, &TestSourceReadPacket,       &TestSourceReadClose};
+    "testframes",          "Pictures for the job tests", int(sizeof(TTestSourceState)),
+    &TestSourceReadHeader, &TestSourceReadPacket,        &TestSourceReadClose};
 
 // Registers "testframes" (after the libraries are loaded; registrations end with them).
 inline void RegisterTestSource() {

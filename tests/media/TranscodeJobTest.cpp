@@ -31,11 +31,12 @@ protected:
     // with an aac sine of the same length.
     QString MakeClip(const QString& name, int seconds) {
         const QString path = Sandbox.File(name);
-        EXPECT_TRUE(MakeFixture({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                 TestPicture(seconds), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                                 QStringLiteral("-i"), TestSound(seconds), QStringLiteral("-c:v"),
-                                 QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
-                                 QStringLiteral("aac"), QStringLiteral("-shortest"), path}));
+        EXPECT_TRUE(
+            MakeFixture({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                         TestPicture(seconds), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                         QStringLiteral("-i"), TestSound(seconds), QStringLiteral("-c:v"),
+                         QStringLiteral("mpeg4"), QStringLiteral("-c:a"), QStringLiteral("aac"),
+                         QStringLiteral("-shortest"), path}));
         return path;
     }
 
@@ -53,8 +54,8 @@ std::vector<double> VideoFrameTimes(const QString& path) {
     process.start(QStringLiteral("ffprobe"),
                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                    QStringLiteral("v:0"), QStringLiteral("-show_entries"),
-                   QStringLiteral("frame=pts_time"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
-                   path});
+                   QStringLiteral("frame=pts_time"), QStringLiteral("-of"),
+                   QStringLiteral("csv=p=0"), path});
     process.waitForFinished(60000);
     std::vector<double> times;
     for (const QByteArray& line : process.readAllStandardOutput().split('\n'))
