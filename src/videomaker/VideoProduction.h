@@ -69,7 +69,8 @@ public:
     std::function<void()> OnInputEnded;
 
     qint64 SongDuration() const { return FSongDuration; }
-    bool Working() const { return FFEncoder1.Working(); }
+    // True from a start until the job has ended.
+    bool Working() const { return FFEncoder1.Working() && !FFEncoder1.Terminated(); }
     TFFEncoder& Encoder() { return FFEncoder1; }
 
 private:
