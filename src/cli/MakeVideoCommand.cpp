@@ -3,6 +3,7 @@
 #include "app/state/OutputFile.h"
 #include "app/state/ProgramState.h"
 #include "cli/CliCommand.h"
+#include "cli/CliRun.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/VideoProduction.h"
 #include "videomaker/VideoProject.h"
@@ -24,11 +25,6 @@ void RequestStop(int) {
     StopRequested = 1;
 }
 
-int Fail(const QString& message) {
-    std::fprintf(stderr, "vexmira-cli make-video: %s\n", message.toLocal8Bit().constData());
-    return 1;
-}
-
 void PrintProgress(int percent, qint64 duration, qint64 size) {
     const int filled = percent * BarWidth / 100;
     std::fprintf(stderr, "\r[%s%s] %3d%%  %s  %s ", QByteArray(filled, '#').constData(),
@@ -43,6 +39,7 @@ int RunMakeVideo(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    TCliRun run{"make-video"};
     ProgramState().AppDir = QCoreApplication::applicationDirPath() + u'/';
 
     QString project, output;
@@ -50,57 +47,45 @@ int RunMakeVideo(int argc, char** argv) {
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == u"-o") {
             if (i + 1 >= args.size())
-                return Fail(QStringLiteral("-o needs a file name"));
+                return run.Fail(QStringLiteral("-o needs a file name"));
             output = args[++i];
         } else if (args[i].startsWith(u'-') || !project.isEmpty()) {
-            return Fail(QStringLiteral("unknown argument \"%1\"").arg(args[i]));
+            return run.Fail(QStringLiteral("unknown argument \"%1\"").arg(args[i]));
         } else {
             project = args[i];
         }
     }
     if (project.isEmpty() || output.isEmpty())
-        return Fail(QStringLiteral("usage: vexmira-cli make-video PROJECT.lmmc -o FILE"));
+        return run.Fail(QStringLiteral("usage: vexmira-cli make-video PROJECT.lmmc -o FILE"));
     project = QDir::current().absoluteFilePath(project);
     output = QDir::current().absoluteFilePath(output);
     if (!QFileInfo(project).isFile())
-        return Fail(QStringLiteral("工程文件 %1 不存在。").arg(project));
+        return run.Fail(QStringLiteral("工程文件 %1 不存在。").arg(project));
 
     const TProjectReadResult read = ReadProjectIntoCurrent(project);
     if (!read.ReadError.isEmpty())
-        return Fail(QStringLiteral("无法读取工程文件 %1：%2").arg(project, read.ReadError));
+        return run.Fail(QStringLiteral("无法读取工程文件 %1：%2").arg(project, read.ReadError));
     if (!read.Whole)
-        return Fail(QStringLiteral("读取工程文件 %1 时出错：文件比其内容所需的短。").arg(project));
+        return run.Fail(QStringLiteral("读取工程文件 %1 时出错：文件比其内容所需的短。").arg(project));
     for (const QString& missing : read.Missing)
         std::fprintf(stderr, "vexmira-cli make-video: 找不到文件 %s\n",
                      missing.toLocal8Bit().constData());
     TVideoProject& current = VideoProject();
     if (current.AudioFile.isEmpty())
-        return Fail(QStringLiteral("工程里没有可用的音频文件。"));
+        return run.Fail(QStringLiteral("工程里没有可用的音频文件。"));
     current.Photos = read.Photos;
     FrameComposer().BuildPhotoOrder();
     BuildRowTimes();
 
     TVideoProduction production;
-    int status = 0;
-    bool ended = false;
     production.OnProgress = [&](const TProgressInfo& p) {
         const QString percent = ProductionPercentText(p.CurrentDuration, production.SongDuration());
         PrintProgress(percent.chopped(1).toInt(), p.CurrentDuration, p.CurrentSize);
     };
-    production.OnTerminate = [&](const TTerminateInfo& t) {
-        if (t.Exception) {
-            std::fprintf(stderr, "\n");
-            Fail(t.ExceptionMsg);
-            status = 1;
-        }
-        if (t.TaskIndex < 0) {
-            ended = true;
-            QCoreApplication::quit();
-        }
-    };
+    production.OnTerminate = [&](const TTerminateInfo& t) { run.Terminated(t); };
     QString error;
     if (!production.Start(output, &error))
-        return Fail(error);
+        return run.Fail(error);
 
     // Ctrl+C and SIGTERM stop the production as the stop button does: what was made so
     // far is a finalised file, but the command reports that the video is incomplete.
@@ -116,17 +101,17 @@ int RunMakeVideo(int argc, char** argv) {
         }
     });
     watch.start();
-    if (!ended)
+    if (!run.Ended)
         QCoreApplication::exec();
-    if (status == 0 && !stopped)
+    if (run.Status == 0 && !stopped)
         PrintProgress(100, production.SongDuration(), QFileInfo(output).size());
     std::fprintf(stderr, "\n");
     if (stopped)
-        return Fail(QStringLiteral("stopped before the end; %1 holds the part made so far")
+        return run.Fail(QStringLiteral("stopped before the end; %1 holds the part made so far")
                         .arg(output));
-    if (status == 0)
+    if (run.Status == 0)
         std::printf("%s\n", output.toLocal8Bit().constData());
-    return status;
+    return run.Status;
 }
 
 const TCliCommandRegistration Registration({
