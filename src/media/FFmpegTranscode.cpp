@@ -617,7 +617,7 @@ void TCustomFFmpeg::Transcode() {
         try {
             ProcessPacket(ist, pkt);
         } catch (const FFmpegException& error) {
-            if (FExitOnError)
+            if (FExitOnError || FOutputFailed)
                 throw;
             if (Verbose >= 0)
                 FFLogger().Log(nullptr, llVerbose, error.Message());
@@ -632,11 +632,26 @@ void TCustomFFmpeg::Transcode() {
     for (size_t i = 0; i < FInputFiles.size(); ++i)
         FlushInputFile(int(i));
     FlushEncoders();
+    // Every output gets its trailer; the first that fails is reported afterwards.
+    const TOutputFile* failed = nullptr;
+    int failure = 0;
     for (size_t i = 0; i < FOutputFiles.size(); ++i) {
         TOutputFile& of = *FOutputFiles[i];
-        if (of.header_written && (!FJoinMode || i == 0))
-            FF.av_write_trailer(of.ctx);
+        if (of.header_written && (!FJoinMode || i == 0)) {
+            int ret = FF.av_write_trailer(of.ctx);
+            // Some muxers return a positive count from their trailer, which hides an
+            // error of the file's own writes; everything buffered is pushed out and the
+            // file's error state decides.
+            if (ret >= 0 && of.ctx->pb) {
+                FF.avio_flush(of.ctx->pb);
+                ret = of.ctx->pb->error;
+            }
+            if (ret < 0 && !failed)
+                failed = &of, failure = ret;
+        }
     }
+    if (failed)
+        RaiseWriteError(*failed, failure);
     ReportProgress(true);
     FFinished = !FBroken;
 }
@@ -1189,14 +1204,19 @@ void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt) {
                 pkt->stream_index = ost.index;
                 ret = FF.av_interleaved_write_frame(of.ctx, pkt);
                 if (ret < 0)
-                    FFRaise("%s", Utf8(FFErrorText(of.name, ret)).constData());
+                    RaiseWriteError(of, ret);
             }
         }
         return;
     }
     ret = FF.av_interleaved_write_frame(of.ctx, pkt);
     if (ret < 0)
-        FFRaise("%s", Utf8(FFErrorText(of.name, ret)).constData());
+        RaiseWriteError(of, ret);
+}
+
+void TCustomFFmpeg::RaiseWriteError(const TOutputFile& of, int error) {
+    FOutputFailed = true;
+    FFRaise("%s", Utf8(FFErrorText(of.name, error)).constData());
 }
 
 void TCustomFFmpeg::FlushEncoders() {

@@ -6,7 +6,10 @@
 
 #include <QFileInfo>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 namespace {
@@ -272,4 +275,35 @@ TEST_F(TranscodeJobTest, JoinedInputsFollowOneAnotherInOneOutput) {
     EXPECT_NEAR(times.back() - times.front(), 2.96, 0.01);
     EXPECT_NEAR(probe.First(QStringLiteral("audio"))->Duration, 3.0, 0.1);
     encoder.ClearTasks();
+}
+
+// A file that stops growing (a full disk) ends the job with the writer's message instead
+// of encoding on; what was written before plays.
+TEST_F(TranscodeJobTest, AWriteFailureEndsTheJobWithItsMessage) {
+    const QString out = Sandbox.File(QStringLiteral("full.avi"));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    {
+        TFFmpeg job(nullptr, 21);
+        ASSERT_TRUE(OpenLavfi(job, TestPicture(60, 25, QStringLiteral("640x480"))));
+        job.SetExtOption(QStringLiteral("vcodec"), QStringLiteral("mpeg4"));
+        job.SetExtOption(QStringLiteral("b"), QStringLiteral("5000000"));
+        ASSERT_GE(job.OpenOutput(out, false), 1);
+        rlimit small = saved;
+        small.rlim_cur = 400000;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        job.StartConvert(false);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_TRUE(job.Terminated());
+        EXPECT_FALSE(job.Finished());
+        EXPECT_TRUE(job.FatalException());
+        EXPECT_TRUE(job.FatalMessage().startsWith(out)) << job.FatalMessage().toStdString();
+    }
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(QFileInfo(out).size(), 400000);
+    const TProbe probe = ProbeFile(out);
+    ASSERT_TRUE(probe.Ok);
+    ASSERT_TRUE(probe.First(QStringLiteral("video")));
+    EXPECT_GT(probe.First(QStringLiteral("video"))->Frames, 5);
 }
