@@ -400,6 +400,8 @@ TCustomFFmpeg::TOutputStream* TCustomFFmpeg::CreateStream(TOutputFile& of, AVMed
     }
     ost->index = ost->st->index;
     ost->st->codecpar->codec_type = type;
+    if (ost->codec) // known from here on; the encoder's full parameters follow at setup
+        ost->st->codecpar->codec_id = ost->codec->id;
     ost->codec_tag = FCodecTag[type];
     ost->language = FLanguage[type];
     ost->max_frames = FMaxFrames[type];

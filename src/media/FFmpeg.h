@@ -230,6 +230,9 @@ protected:
     int64_t FLimitFilesize = 0;
     int FProgramId = 0, FThreadCount = 1;
     bool FExitOnError = false;
+    // A packet or the trailer could not be written (a full disk, a lost device): the job
+    // ends instead of encoding on into a file that no longer grows.
+    bool FOutputFailed = false;
     int FDoPass = 0;
     QString FPassLogFile, FVideoFilters, FForceKeyFrames, FRcOverride, FTvStd, FVStatsFile;
     bool FDoPsnr = false, FQpHist = false, FForceFps = false, FInputIsSync = false;
@@ -317,6 +320,10 @@ protected:
     void DoStreamCopy(TOutputStream& ost, TInputStream& ist, AVPacket* pkt);
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);
     void WritePacket(TOutputStream& ost, AVPacket* pkt);
+    // Marks the output as failed and raises FFmpeg's text for `error` with the file name.
+    [[noreturn]] void RaiseWriteError(const TOutputFile& of, int error);
+    // Writes one packet to the output; a failed write raises RaiseWriteError.
+    void Mux(const TOutputFile& of, AVPacket* pkt);
     void SetupStreams();
     void MapJoinPart(int part);
     void FlushInputFile(int fileIndex);

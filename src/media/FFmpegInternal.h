@@ -121,13 +121,6 @@ struct TCustomFFmpeg::TOutputFile {
     bool io_open = false;
 };
 
-// A failure to write an output (a full disk, a lost folder). Unlike a bad input packet,
-// which the job skips, it always ends the job: what follows could not reach the file.
-class FFmpegWriteException : public FFmpegException {
-public:
-    using FFmpegException::FFmpegException;
-};
-
 // Throws FFmpegException with a printf-formatted message.
 [[noreturn]] void FFRaise(const char* format, ...) __attribute__((format(printf, 1, 2)));
 QString FFFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

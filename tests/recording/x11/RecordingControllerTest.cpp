@@ -192,6 +192,10 @@ TEST_F(RecordingControllerTest, APausedRecordingWithSoundLeavesThePauseOut) {
     while (!windows.empty() && windows.back().Tone < 0)
         windows.pop_back();
     ASSERT_GT(windows.size(), 20u);
+    // The first and last windows may hold the encoder's own lead-in and tail (a file
+    // written in fragments keeps the AAC priming samples in its timeline).
+    windows.erase(windows.begin());
+    windows.pop_back();
     size_t jump = 1; // the window after the largest step
     for (size_t i = 2; i < windows.size(); ++i)
         if (windows[i].Tone - windows[i - 1].Tone > windows[jump].Tone - windows[jump - 1].Tone)
