@@ -38,6 +38,7 @@ struct TScreenCaptureState {
     TX11ScreenGrabber Grabber;
     TCursorImage Cursor; // reused by every read
     int64_t Slot = -1;   // the current picture's slot on the recording's timeline
+    bool Resumed = false; // the reader paused and goes on: start the clock afresh
 };
 
 struct TScreenCaptureRecord {
@@ -242,9 +243,11 @@ int64_t WaitForSlot(TScreenCaptureState& g) {
         delay = DueTime(g, g.time_frame) - now;
     }
     const int64_t interval = MulDivRound(1000000, g.time_base.num, g.time_base.den);
-    if (-delay > RebaseGap) {
-        // The job was paused: start the clock again now, and let this picture follow the
-        // last one delivered, so the pause leaves neither a gap nor a burst.
+    if (g.Resumed || -delay > RebaseGap) {
+        // The job was paused (it said so, or nothing was read for longer than a second):
+        // start the clock again now, and let this picture follow the last one delivered,
+        // so the pause leaves neither a gap nor a burst.
+        g.Resumed = false;
         g.time_frame = TimeFrameAt(g, now);
     } else if (interval > 0 && -delay > interval) {
         // Grabbing or encoding fell behind: take the slot the clock is in now.
@@ -289,6 +292,12 @@ int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
     return g.size;
 }
 
+// The job goes on reading after a pause (on its reading thread, between two reads).
+int ScreenReadPlay(AVFormatContext* s) {
+    StateOf(s)->Resumed = true;
+    return 0;
+}
+
 int ScreenReadClose(AVFormatContext* s) {
     delete StateOf(s); // hides the frame window and ends its thread
     StateOf(s) = nullptr;
@@ -300,6 +309,7 @@ int ScreenReadClose(AVFormatContext* s) {
 const TOwnInputFormat ScreenCaptureFormat = {
     ScreenCaptureName, "Screen capture using GDI", int(sizeof(TScreenCaptureRecord)),
     &ScreenReadHeader, &ScreenReadPacket,          &ScreenReadClose,
+    nullptr,           &ScreenReadPlay,
 };
 
 void RegisterScreenCapture() {

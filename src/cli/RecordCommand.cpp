@@ -3,6 +3,8 @@
 #include "app/state/ProgramState.h"
 #include "cli/CliCommand.h"
 #include "media/FFEncode.h"
+#include "media/FFLog.h"
+#include "platform/X11Connection.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
 
@@ -21,8 +23,12 @@
 namespace {
 
 std::atomic<bool> StopRequested{false};
+std::atomic<int> PauseRequests{0}; // SIGUSR1s received; each one pauses or resumes
 void RequestStop(int) {
     StopRequested = true;
+}
+void RequestPause(int) {
+    ++PauseRequests;
 }
 
 bool ParseInts(const QString& text, QChar separator, int count, int* out) {
@@ -44,6 +50,17 @@ int Fail(const QString& message) {
 }
 
 int RunRecord(int argc, char** argv) {
+    // Ctrl+C and SIGTERM end the recording as the stop button does: the file is finalised.
+    // SIGUSR1 pauses a running recording and resumes a paused one.
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    std::signal(SIGUSR1, RequestPause);
+    {
+        // Without an X server the windowing library would end the process; say why instead.
+        TX11Connection display;
+        if (!display.Open())
+            return Fail(display.LastError());
+    }
     QGuiApplication app(argc, argv);
     ProgramState().AppDir = QCoreApplication::applicationDirPath() + u'/';
 
@@ -97,6 +114,13 @@ int RunRecord(int argc, char** argv) {
     if (request.FrameSize.isEmpty())
         request.FrameSize = RecordingFrameSize(0, QString(), request.Area.size());
 
+    // The engine's and FFmpeg's error lines say what went wrong in more words than the
+    // engine's one-line message; they are shown as they come.
+    FFLogger().SetOnLog([](QObject*, TThreadID, TLogLevel level, const QString& line) {
+        if (level <= llError)
+            std::fprintf(stderr, "%s\n", line.trimmed().toLocal8Bit().constData());
+    });
+
     TFFEncoder encoder;
     std::atomic<bool> pauseFlag{false};
     THandleRegistration<std::atomic<bool>> pauseHandle(&pauseFlag);
@@ -106,15 +130,13 @@ int RunRecord(int argc, char** argv) {
 
     int status = 0;
     bool ended = false;
-    encoder.SetOnProgress([](QObject*, TProgressInfo* p) {
-        std::fprintf(stderr, "\r%s  %s ",
-                     RecordingTimeText(p->CurrentDuration).toUtf8().constData(),
-                     RecordingSizeText(p->CurrentSize).toUtf8().constData());
-        std::fflush(stderr);
+    QString time = RecordingTimeText(0), size = RecordingSizeText(0);
+    encoder.SetOnProgress([&](QObject*, TProgressInfo* p) {
+        time = RecordingTimeText(p->CurrentDuration);
+        size = RecordingSizeText(p->CurrentSize);
     });
     encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& t) {
         if (t.Exception) {
-            std::fprintf(stderr, "\n");
             Fail(t.ExceptionMsg);
             status = 1;
         }
@@ -124,24 +146,47 @@ int RunRecord(int argc, char** argv) {
         }
     });
 
-    // Ctrl+C and SIGTERM end the recording as the stop button does: the file is finalised.
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    // The toolbar's two texts, once a second.
+    QTimer texts;
+    texts.setInterval(1000);
+    QObject::connect(&texts, &QTimer::timeout, [&] {
+        std::fprintf(stderr, "%s  %s\n", time.toUtf8().constData(), size.toUtf8().constData());
+        std::fflush(stderr);
+    });
     QElapsedTimer clock;
     QTimer watch;
     watch.setInterval(20);
+    int pauses = 0;
+    bool stopping = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (stopping)
+            return;
+        for (; pauses < PauseRequests; ++pauses) {
+            if (encoder.Paused()) {
+                encoder.Resume();
+                pauseFlag = false;
+                std::fprintf(stderr, "resumed\n");
+            } else {
+                encoder.Pause();
+                pauseFlag = true;
+                std::fprintf(stderr, "paused\n");
+            }
+        }
+        // The time given with --seconds runs on while the recording is paused.
         if (StopRequested || (seconds > 0 && clock.elapsed() >= qint64(seconds * 1000))) {
+            stopping = true;
             watch.stop();
+            texts.stop();
             encoder.Stop(true);
         }
     });
     clock.start();
     encoder.Start(1);
     watch.start();
+    texts.start();
     if (!ended)
         QCoreApplication::exec();
-    std::fprintf(stderr, "\n");
+    FFLogger().SetOnLog(nullptr);
     if (status == 0)
         std::printf("%s\n", request.FileName.toLocal8Bit().constData());
     return status;

@@ -64,7 +64,7 @@ struct TFileStreamInfo {
 };
 
 // (Sender, the opened input context) before the stream information is gathered.
-using TBeforeFindStreamInfoEvent =
+using TDecoderBeforeFindStreamInfoEvent =
     std::function<void(QObject* Sender, AVFormatContext* AFormatContext)>;
 
 class TCustomDecoder : public TFFBaseComponent {
@@ -125,7 +125,7 @@ public:
 
     bool TriggerEventInMainThread() const { return FTriggerEventInMainThread; }
     void SetTriggerEventInMainThread(bool value) { FTriggerEventInMainThread = value; }
-    void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent handler) {
+    void SetOnBeforeFindStreamInfo(TDecoderBeforeFindStreamInfoEvent handler) {
         FOnBeforeFindStreamInfo = std::move(handler);
     }
 
@@ -144,7 +144,7 @@ protected:
     int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;
     int FFirstAudioStreamIndex = -1, FFirstVideoStreamIndex = -1, FFirstSubtitleStreamIndex = -1;
     bool FTriggerEventInMainThread = true;
-    TBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
+    TDecoderBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
 
 private:
     void ResetInfo();

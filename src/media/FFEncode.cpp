@@ -602,16 +602,18 @@ void TCustomEncoder::StartNextTask() {
     job->StartConvert(FThreadMode);
 }
 
-void TCustomEncoder::Deliver(const TTerminateInfo& info, bool waitForLast) {
-    // A delivery thread: waits (when asked) until the previous delivery has run, then
-    // calls the handler, on the main thread when so configured.
+void TCustomEncoder::Deliver(const TTerminateInfo& info) {
+    // A delivery thread per event. The events reach the handler in the order the tasks
+    // ended, the end of the list last: each thread takes a turn number here (callers hold
+    // the terminate lock, so numbers follow the order of the ends) and waits until every
+    // earlier delivery has run.
     ++FDeliveries;
+    const uint64_t turn = FDeliveryNext++;
     TTerminateEvent handler = FOnTerminate;
     const bool inMain = TriggerEventInMainThread;
-    std::thread([this, handler, info, waitForLast, inMain] {
-        if (waitForLast)
-            while (!FThreadTerminated)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::thread([this, handler, info, turn, inMain] {
+        while (FDeliveryTurn.load() != turn)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         try {
             if (inMain)
                 CallInMainThread([&] { handler(this, info); });
@@ -620,7 +622,7 @@ void TCustomEncoder::Deliver(const TTerminateInfo& info, bool waitForLast) {
         } catch (const std::exception& error) {
             FFLogger().Log(this, llError, QString::fromUtf8(error.what()));
         }
-        FThreadTerminated = true;
+        ++FDeliveryTurn;
         --FDeliveries;
         WakeMainThreadWaiters();
     }).detach();
@@ -628,13 +630,11 @@ void TCustomEncoder::Deliver(const TTerminateInfo& info, bool waitForLast) {
 
 void TCustomEncoder::JobTerminate(TCustomFFmpeg* job) {
     std::lock_guard lock(FTerminateLock);
-    FThreadTerminated = true;
     if (FOnTerminate) {
         const TTerminateInfo info{GetTaskIndex(job), job->Finished(), job->FatalException(),
                                   job->FatalMessage()};
         if (FThreadMode || !FWorking) {
-            FThreadTerminated = false;
-            Deliver(info, false);
+            Deliver(info);
         } else {
             FOnTerminate(this, info);
         }
@@ -652,7 +652,7 @@ void TCustomEncoder::ListTerminated() {
     if (FOnTerminate) {
         const TTerminateInfo info{-1, true, false, QString()};
         if (FThreadMode || !FWorking)
-            Deliver(info, true);
+            Deliver(info);
         else
             FOnTerminate(this, info);
     }

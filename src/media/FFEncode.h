@@ -45,7 +45,8 @@
 // while working." from Start until ClearTasks; other failures return -1 / false with
 // LastErrMsg. Progress, preview and before-probe events run on the main thread when
 // TriggerEventInMainThread (the worker waits for them); terminate events come from a
-// delivery thread, on the main thread likewise; hooks run on the worker thread.
+// delivery thread, on the main thread likewise, one at a time in the order the tasks
+// ended and the end of the list (-1) last; hooks run on the worker thread.
 
 // The name=value lines of an ExtOptions text: trimmed as a whole, "<CRLF>" read as a line
 // break, lines split at CR LF, CR or LF, empty lines skipped; a line without "=" is a name
@@ -185,14 +186,17 @@ private:
     void StartNextTask();
     void JobTerminate(TCustomFFmpeg* job);
     void ListTerminated();
-    void Deliver(const TTerminateInfo& info, bool waitForLast);
+    void Deliver(const TTerminateInfo& info);
     void ConnectHooks(TFFmpeg* job, const TOutputOptions& options);
 
     TFFmpegList FTasks;
     int FCompleteTasks = 0, FCurrentTask = -1, FPendingTasks = 0;
     std::atomic<bool> FTerminated{false}, FWorking{false}, FPaused{false};
     bool FThreadMode = false;
-    std::atomic<bool> FThreadTerminated{true};
+    // Terminate deliveries: the next turn number to hand out (under the terminate lock)
+    // and the turn now allowed to call the handler.
+    uint64_t FDeliveryNext = 0;
+    std::atomic<uint64_t> FDeliveryTurn{0};
     std::atomic<int> FDeliveries{0};
     bool FPreview = false, FPreviewBitmap = false;
     int FProgressInterval = 500;

@@ -145,7 +145,8 @@ bool TCustomFFmpeg::OpenInterruptProc(void* sender) {
 }
 
 bool TCustomFFmpeg::TranscodeInterruptProc(void* sender) {
-    return static_cast<TCustomFFmpeg*>(sender)->FBroken;
+    const auto* job = static_cast<TCustomFFmpeg*>(sender);
+    return job->FBroken && !job->FMuxing;
 }
 
 bool TCustomFFmpeg::OpenInterrupted() {
@@ -399,6 +400,8 @@ TCustomFFmpeg::TOutputStream* TCustomFFmpeg::CreateStream(TOutputFile& of, AVMed
     }
     ost->index = ost->st->index;
     ost->st->codecpar->codec_type = type;
+    if (ost->codec) // known from here on; the encoder's full parameters follow at setup
+        ost->st->codecpar->codec_id = ost->codec->id;
     ost->codec_tag = FCodecTag[type];
     ost->language = FLanguage[type];
     ost->max_frames = FMaxFrames[type];
@@ -588,6 +591,9 @@ int TCustomFFmpeg::OpenOutput(const QString& AFileName, bool AJoin) {
         if (ret < 0)
             return fail(FFErrorText(AFileName, ret));
         of.io_open = true;
+        // Every packet goes to the file as it is muxed: a write that fails (a full disk)
+        // shows at once, and what was recorded before a crash is in the file.
+        oc->flush_packets = 1;
     }
     oc->max_delay = int(FMuxMaxDelay * AV_TIME_BASE + 0.5f);
     FOptions.ApplyToFormat(oc);
@@ -714,8 +720,10 @@ void TCustomFFmpeg::Stop(bool AWaitForStop) {
 
 void TCustomFFmpeg::Pause() {
     std::lock_guard lock(FPauseMutex);
-    if (FConverting)
+    if (FConverting && !FPaused) {
         FPaused = true;
+        ++FPausesBegun;
+    }
 }
 
 void TCustomFFmpeg::Resume() {

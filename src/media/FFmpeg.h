@@ -230,6 +230,9 @@ protected:
     int64_t FLimitFilesize = 0;
     int FProgramId = 0, FThreadCount = 1;
     bool FExitOnError = false;
+    // A packet or the trailer could not be written (a full disk, a lost device): the job
+    // ends instead of encoding on into a file that no longer grows.
+    bool FOutputFailed = false;
     int FDoPass = 0;
     QString FPassLogFile, FVideoFilters, FForceKeyFrames, FRcOverride, FTvStd, FVStatsFile;
     bool FDoPsnr = false, FQpHist = false, FForceFps = false, FInputIsSync = false;
@@ -266,6 +269,12 @@ protected:
     TEvent FStopEvent{true};
     std::mutex FPauseMutex;
     std::condition_variable FPauseChanged;
+    // Pauses begun, and pauses the reading loop has acted on (guarded by FPauseMutex):
+    // a pause that begins and ends while the loop waits inside a read is still seen.
+    unsigned FPausesBegun = 0, FPausesSeen = 0;
+    // True while the worker writes a packet: a stop never cuts an output's write short
+    // (the file would lose that packet and, with it, everything after it).
+    bool FMuxing = false;
     std::atomic<bool> FOpenCancelled{false};
     TPostHooks FPostHooks = 0; // guarded by PostHookLock()
     bool FPostHooksChanged = false;
@@ -311,6 +320,10 @@ protected:
     void DoStreamCopy(TOutputStream& ost, TInputStream& ist, AVPacket* pkt);
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);
     void WritePacket(TOutputStream& ost, AVPacket* pkt);
+    // Marks the output as failed and raises FFmpeg's text for `error` with the file name.
+    [[noreturn]] void RaiseWriteError(const TOutputFile& of, int error);
+    // Writes one packet to the output; a failed write raises RaiseWriteError.
+    void Mux(const TOutputFile& of, AVPacket* pkt);
     void SetupStreams();
     void MapJoinPart(int part);
     void FlushInputFile(int fileIndex);

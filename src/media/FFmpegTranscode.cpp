@@ -209,13 +209,21 @@ void TCustomFFmpeg::SetupStreams() {
             enc->framerate = rate;
             AVPixelFormat fmt =
                 ost.pix_fmt != AV_PIX_FMT_NONE ? ost.pix_fmt : AVPixelFormat(par->format);
-            if (ost.codec->pix_fmts) {
+            const AVPixelFormat* formats = ost.codec->pix_fmts;
+            // The MJPEG encoder lists the limited-range formats too, but takes them only
+            // below normal strictness: offer it its full-range ones, as the tool does.
+            static const AVPixelFormat fullRange[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
+                                                      AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_NONE};
+            if (ost.codec->id == AV_CODEC_ID_MJPEG &&
+                enc->strict_std_compliance > FF_COMPLIANCE_UNOFFICIAL)
+                formats = fullRange;
+            if (formats) {
                 bool supported = false;
-                for (const AVPixelFormat* p = ost.codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+                for (const AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p)
                     supported = supported || *p == fmt;
                 if (!supported)
-                    fmt = FF.avcodec_find_best_pix_fmt_of_list(
-                        ost.codec->pix_fmts, AVPixelFormat(par->format), 0, nullptr);
+                    fmt = FF.avcodec_find_best_pix_fmt_of_list(formats, AVPixelFormat(par->format),
+                                                               0, nullptr);
             }
             if (fmt == AV_PIX_FMT_NONE)
                 FFRaise("Video pixel format is unknown, stream cannot be encoded");
@@ -409,7 +417,22 @@ void TCustomFFmpeg::SetupStreams() {
 
 void TCustomFFmpeg::WaitWhilePaused() {
     std::unique_lock lock(FPauseMutex);
+    if (FPausesSeen == FPausesBegun || FBroken)
+        return;
+    FPausesSeen = FPausesBegun;
+    // The inputs are told about the pause, also one that has already ended while a read
+    // was waiting: a live source starts its clock afresh when reading goes on, so the
+    // pause leaves no gap in the recording, however short it was.
+    lock.unlock();
+    for (const auto& file : FInputFiles)
+        if (file->ctx)
+            FF.av_read_pause(file->ctx);
+    lock.lock();
     FPauseChanged.wait(lock, [&] { return !FPaused || FBroken; });
+    lock.unlock();
+    for (const auto& file : FInputFiles)
+        if (file->ctx)
+            FF.av_read_play(file->ctx);
 }
 
 int TCustomFFmpeg::ReadPacket(TInputFile& file, AVPacket* pkt) {
@@ -609,7 +632,7 @@ void TCustomFFmpeg::Transcode() {
         try {
             ProcessPacket(ist, pkt);
         } catch (const FFmpegException& error) {
-            if (FExitOnError)
+            if (FExitOnError || FOutputFailed)
                 throw;
             if (Verbose >= 0)
                 FFLogger().Log(nullptr, llVerbose, error.Message());
@@ -624,11 +647,26 @@ void TCustomFFmpeg::Transcode() {
     for (size_t i = 0; i < FInputFiles.size(); ++i)
         FlushInputFile(int(i));
     FlushEncoders();
+    // Every output gets its trailer; the first that fails is reported afterwards.
+    const TOutputFile* failed = nullptr;
+    int failure = 0;
     for (size_t i = 0; i < FOutputFiles.size(); ++i) {
         TOutputFile& of = *FOutputFiles[i];
-        if (of.header_written && (!FJoinMode || i == 0))
-            FF.av_write_trailer(of.ctx);
+        if (of.header_written && (!FJoinMode || i == 0)) {
+            int ret = FF.av_write_trailer(of.ctx);
+            // Some muxers return a positive count from their trailer, which hides an
+            // error of the file's own writes; everything buffered is pushed out and the
+            // file's error state decides.
+            if (ret >= 0 && of.ctx->pb) {
+                FF.avio_flush(of.ctx->pb);
+                ret = of.ctx->pb->error;
+            }
+            if (ret < 0 && !failed)
+                failed = &of, failure = ret;
+        }
     }
+    if (failed)
+        RaiseWriteError(*failed, failure);
     ReportProgress(true);
     FFinished = !FBroken;
 }
@@ -1172,23 +1210,37 @@ void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt) {
     ost.bytes += size;
     if (pkt->dts != AV_NOPTS_VALUE)
         ost.last_mux_dts = pkt->dts;
-    int ret;
+    struct TMuxing {
+        bool& Flag;
+        ~TMuxing() { Flag = false; }
+    } muxing{FMuxing = true};
     if (!ost.bsfs.empty()) {
         for (AVBSFContext* bsf : ost.bsfs) {
             if (FF.av_bsf_send_packet(bsf, pkt) < 0)
                 break;
             while (FF.av_bsf_receive_packet(bsf, pkt) >= 0) {
                 pkt->stream_index = ost.index;
-                ret = FF.av_interleaved_write_frame(of.ctx, pkt);
-                if (ret < 0)
-                    FFRaise("%s", Utf8(FFErrorText(of.name, ret)).constData());
+                Mux(of, pkt);
             }
         }
         return;
     }
-    ret = FF.av_interleaved_write_frame(of.ctx, pkt);
+    Mux(of, pkt);
+}
+
+void TCustomFFmpeg::Mux(const TOutputFile& of, AVPacket* pkt) {
+    int ret = FF.av_interleaved_write_frame(of.ctx, pkt);
+    // The muxer hands its bytes to a buffered writer that keeps a failed write to
+    // itself: look there too, or a full disk would go unnoticed until the trailer.
+    if (ret >= 0 && of.ctx->pb && of.ctx->pb->error < 0)
+        ret = of.ctx->pb->error;
     if (ret < 0)
-        FFRaise("%s", Utf8(FFErrorText(of.name, ret)).constData());
+        RaiseWriteError(of, ret);
+}
+
+void TCustomFFmpeg::RaiseWriteError(const TOutputFile& of, int error) {
+    FOutputFailed = true;
+    FFRaise("%s", Utf8(FFErrorText(of.name, error)).constData());
 }
 
 void TCustomFFmpeg::FlushEncoders() {

@@ -67,24 +67,38 @@ int Failed(AVFormatContext* s, const char* what, const std::exception& error) {
     return -1;
 }
 
-int ReadPacketTrampoline(AVFormatContext* s, AVPacket* pkt) {
+// Runs one operation of a source; an exception escaping it is logged and becomes -1.
+template <typename F>
+int Guarded(AVFormatContext* s, const char* what, F&& operation) {
     try {
-        return DescriptorOf(s).ReadPacket(s, pkt);
+        return operation();
     } catch (const std::exception& error) {
-        return Failed(s, "read_packet", error);
+        return Failed(s, what, error);
     } catch (...) {
         return -1;
     }
 }
 
+int ReadPacketTrampoline(AVFormatContext* s, AVPacket* pkt) {
+    return Guarded(s, "read_packet", [&] { return DescriptorOf(s).ReadPacket(s, pkt); });
+}
+
 int ReadCloseTrampoline(AVFormatContext* s) {
-    try {
+    return Guarded(s, "read_close", [&] {
         return DescriptorOf(s).ReadClose ? DescriptorOf(s).ReadClose(s) : 0;
-    } catch (const std::exception& error) {
-        return Failed(s, "read_close", error);
-    } catch (...) {
-        return -1;
-    }
+    });
+}
+
+int ReadPauseTrampoline(AVFormatContext* s) {
+    return Guarded(s, "read_pause", [&] {
+        return DescriptorOf(s).ReadPause ? DescriptorOf(s).ReadPause(s) : AVERROR(ENOSYS);
+    });
+}
+
+int ReadPlayTrampoline(AVFormatContext* s) {
+    return Guarded(s, "read_play", [&] {
+        return DescriptorOf(s).ReadPlay ? DescriptorOf(s).ReadPlay(s) : AVERROR(ENOSYS);
+    });
 }
 
 bool FFmpegHasDemuxer(const char* name) {
@@ -121,6 +135,8 @@ void RegisterInputFormat(const TOwnInputFormat& format) {
     demuxer.read_header = &ReadHeaderTrampoline;
     demuxer.read_packet = &ReadPacketTrampoline;
     demuxer.read_close = &ReadCloseTrampoline;
+    demuxer.read_pause = &ReadPauseTrampoline;
+    demuxer.read_play = &ReadPlayTrampoline;
     existing->Descriptor = &format;
     existing->Registered = true;
 }

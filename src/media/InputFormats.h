@@ -57,6 +57,8 @@
 // - ReadPacket runs on the reading thread (the job's worker) for every packet: it fills
 //   `pkt` (av_new_packet) for stream 0 and returns its size (> 0), or a negative code.
 // - ReadClose runs once when an opened input is closed, wherever it is closed; returns 0.
+// - ReadPause and ReadPlay, when given, run on the reading thread between two reads
+//   (av_read_pause, av_read_play): the job calls them when it pauses and resumes.
 // The three may run on different threads. The state record (`s->priv_data`, PrivDataSize
 // bytes) is allocated zero-filled by FFmpeg for every open and freed after ReadClose or
 // a failed ReadHeader: keep it a plain record, or construct and destroy its members
@@ -80,6 +82,10 @@ struct TOwnInputFormat {
     int (*ReadHeader)(AVFormatContext* s, const QString& options, const TInputParameters& ap);
     int (*ReadPacket)(AVFormatContext* s, AVPacket* pkt);
     int (*ReadClose)(AVFormatContext* s);
+    // Optional (null: not told): the reader pauses before its next read, and goes on
+    // reading again. A live source uses them to start its clock afresh after a pause.
+    int (*ReadPause)(AVFormatContext* s) = nullptr;
+    int (*ReadPlay)(AVFormatContext* s) = nullptr;
 };
 
 // The error codes of the own formats' operations.

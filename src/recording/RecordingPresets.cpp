@@ -1,21 +1,13 @@
 #include "recording/RecordingPresets.h"
 
+#include "app/state/OutputFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 TRecordingFileType RecordingFileType(int index, const QString& text) {
-    if (index <= 0)
-        return {QStringLiteral(".mp4"), QStringLiteral("mp4"),
-                QStringLiteral("MP4格式(*.mp4)|*.mp4")};
-    const QString lower = text.toLower();
-    TRecordingFileType type{u'.' + lower, lower, QString()};
-    if (lower == u"wmv")
-        type.Filter = QStringLiteral("WMV格式(*.wmv)|*.wmv");
-    else if (lower == u"avi")
-        type.Filter = QStringLiteral("AVI格式(*.avi)|*.avi");
-    else if (lower == u"mov")
-        type.Filter = QStringLiteral("MOV格式(*.mov)|*.mov");
-    return type;
+    const QString lower = index <= 0 ? QStringLiteral("mp4") : text.toLower();
+    return {u'.' + lower, lower, VideoFileFilter(lower)};
 }
 
 QString ProposedRecordingName(const QString& folder, const QString& extension,
@@ -46,14 +38,11 @@ QString WaveSourceOptions(int pauseHandle) {
 }
 
 QString RecordingTimeText(qint64 microseconds) {
-    const qint64 s = microseconds / 1000000;
-    return QString::asprintf("%.2lld:%.2lld:%.2lld", s / 3600, (s % 3600) / 60, s % 60);
+    return ElapsedClockText(microseconds);
 }
 
 QString RecordingSizeText(qint64 bytes, const QLocale& locale) {
-    QLocale grouped = locale;
-    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return grouped.toString(double(bytes) / 1048576.0, 'f', 1) + QStringLiteral("MB");
+    return MegabyteText(bytes, QStringLiteral("MB"), locale);
 }
 
 QString RecordingFrameSize(int sizeIndex, const QString& sizeText, const QSize& areaSize) {

@@ -38,6 +38,11 @@ TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QStrin
     o.FrameSize = QString::number(width) + u'*' + QString::number(height);
     if (o.AudioCodec == u"aac")
         o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
+    // An MP4 or MOV recording is written in fragments, each complete with its own index,
+    // so a recording cut short by a full disk, a lost device or a crash still plays up to
+    // its last fragment (a plain MP4 keeps its only index for the very end).
+    if (extension == u".mp4" || extension == u".mov")
+        o.ExtOptions += QStringLiteral("movflags=frag_keyframe+empty_moov\r\n");
     o.Info.TimeStamp = 0;
     o.DisableSubtitle = true;
     return o;

@@ -3,6 +3,7 @@
 // the end of a recording, and playing or showing the recorded file.
 #include "recording/UnitToolBar.h"
 
+#include "app/state/OutputFile.h"
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
 #include "media/FFEncode.h"
@@ -206,23 +207,13 @@ void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {
         ShowMessage(nullptr, info.ExceptionMsg, miWarning);
 }
 
-namespace {
-bool RecordingFileExists() {
-    const QString file = ProgramState().CaptureFileName;
-    if (!file.isEmpty() && QFileInfo(file).isFile())
-        return true;
-    ShowMessage(nullptr, QStringLiteral("文件 ") + file + QStringLiteral(" 不存在。"), miWarning);
-    return false;
-}
-} // namespace
-
 void TFmToolBar::BtnPlayClick() {
-    if (RecordingFileExists())
+    if (OutputFileExists(nullptr, ProgramState().CaptureFileName))
         Shell::OpenDocument(ProgramState().CaptureFileName);
 }
 
 void TFmToolBar::BtnOpenFolderClick() {
-    if (RecordingFileExists())
+    if (OutputFileExists(nullptr, ProgramState().CaptureFileName))
         Shell::ShowInFolder(ProgramState().CaptureFileName);
 }
 

@@ -6,6 +6,7 @@
 #include "videomaker/LyricText.h"
 #include "videomaker/ProjectFile.h"
 #include "videomaker/UnitAdjustTime.h"
+#include "videomaker/UnitConvert.h"
 #include "videomaker/UnitEditLyrics.h"
 #include "videomaker/UnitPreviewSetting.h"
 #include "videomaker/VideoMakeSettings.h"
@@ -123,6 +124,8 @@ TVideoMakePage::TVideoMakePage(QWidget* parent)
             [this] { TFmAdjustTime::AdjustProjectTimes(this, ui->ListViewLyrics); });
     connect(this, &TVideoMakePage::PreviewRequested, this,
             [this] { TFmPreviewSetting::PreviewProject(this); });
+    connect(this, &TVideoMakePage::ConvertRequested, this,
+            [this] { TFmConvert::ConvertProject(this); });
 
     ShowAudioFile();
     ShowRows();
@@ -442,55 +445,18 @@ void TVideoMakePage::OpenProjectFile(const QString& fileName) {
 
 bool TVideoMakePage::ReadProject(const QString& fileName) {
     ClearProject();
-    if (!QFileInfo(fileName).isFile())
-        return true;
-    QFile file(fileName);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        ShowMessage(this,
-                    QStringLiteral("无法读取工程文件 %1：%2").arg(fileName, file.errorString()),
+    const TProjectReadResult read = ReadProjectIntoCurrent(fileName);
+    if (!read.ReadError.isEmpty()) {
+        ShowMessage(this, QStringLiteral("无法读取工程文件 %1：%2").arg(fileName, read.ReadError),
                     miError);
         return false;
     }
 
-    TVideoProject& project = VideoProject();
-    TVideoMakeSettings& settings = VideoMakeSettings();
-    TProjectData data;
-    data.Version = project.ProjectVersion;
-    data.Settings = settings;
-    const TProjectPart read = ReadProjectBytes(bytes, data);
-    project.ProjectVersion = data.Version;
-    settings = data.Settings;
-    if (read >= ppFont)
-        TextToFont(data.FontText, settings.VideoFont);
-    // Values the dialogs could never produce are brought into their limits before they
-    // reach the layout and the composer.
-    ClampVideoMakeSettings(settings);
-
-    QStringList missing;
-    if (read >= ppAudio && !data.AudioName.isEmpty()) {
-        const QString audio = ResolveStoredName(data.AudioName, fileName);
-        if (QFileInfo(audio).isFile())
-            project.SetAudioFile(audio);
-        else
-            missing << audio;
-    }
-    if (read >= ppLyrics)
-        project.LyricText = data.LyricText;
-    LayoutLyricRows();
-
-    const QColor background = ColorFromValue(settings.BackGroundColor);
+    const QColor background = ColorFromValue(VideoMakeSettings().BackGroundColor);
     QListWidget* list = ui->ListViewPictures;
     QStringList undecodable;
     list->setUpdatesEnabled(false);
-    for (const QString& name : data.PhotoNames) {
-        const QString photo = ResolveStoredName(name, fileName);
-        if (!QFileInfo(photo).isFile()) {
-            missing << photo;
-            continue;
-        }
+    for (const QString& photo : read.Photos) {
         // A photo that cannot be decoded stays in the project with an empty thumbnail
         // (the frames pass it over) and is named in the picture error after the reading,
         // so the rest of the project still opens.
@@ -504,7 +470,8 @@ bool TVideoMakePage::ReadProject(const QString& fileName) {
     if (!undecodable.isEmpty())
         ShowMessage(this, undecodable.join(QStringLiteral("\r\n")), miError);
 
-    if (read < ppPhotos) {
+    const QStringList& missing = read.Missing;
+    if (!read.Whole) {
         ShowMessage(this,
                     QStringLiteral("读取工程文件 %1 时出错：文件比其内容所需的短，"
                                    "只读入了出错之前的部分。")

@@ -2,8 +2,11 @@
 
 #include "platform/SafeFile.h"
 #include "videomaker/LyricText.h"
+#include "videomaker/ProjectFile.h"
 
 #include <QAction>
+#include <QFile>
+#include <QFileInfo>
 
 QList<TLyricRow> LayoutLyricRows(const QString& lyricText, const TVideoMakeSettings& settings) {
     QList<TLyricRow> rows;
@@ -102,4 +105,53 @@ void LayoutLyricRows() {
 void BuildRowTimes() {
     TVideoProject& p = VideoProject();
     p.RowTimes = RowTimesOf(p.Rows);
+}
+
+TProjectReadResult ReadProjectIntoCurrent(const QString& fileName) {
+    TProjectReadResult result;
+    if (!QFileInfo(fileName).isFile())
+        return result;
+    QFile file(fileName);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        result.ReadError = file.errorString();
+        return result;
+    }
+
+    TVideoProject& project = VideoProject();
+    TVideoMakeSettings& settings = VideoMakeSettings();
+    TProjectData data;
+    data.Version = project.ProjectVersion;
+    data.Settings = settings;
+    const TProjectPart read = ReadProjectBytes(bytes, data);
+    result.Whole = read >= ppPhotos;
+    project.ProjectVersion = data.Version;
+    settings = data.Settings;
+    if (read >= ppFont)
+        TextToFont(data.FontText, settings.VideoFont);
+    // Values the dialogs could never produce are brought into their limits before they
+    // reach the layout and the composer.
+    ClampVideoMakeSettings(settings);
+
+    if (read >= ppAudio && !data.AudioName.isEmpty()) {
+        const QString audio = ResolveStoredName(data.AudioName, fileName);
+        if (QFileInfo(audio).isFile())
+            project.SetAudioFile(audio);
+        else
+            result.Missing << audio;
+    }
+    if (read >= ppLyrics)
+        project.LyricText = data.LyricText;
+    LayoutLyricRows();
+
+    for (const QString& name : data.PhotoNames) {
+        const QString photo = ResolveStoredName(name, fileName);
+        if (QFileInfo(photo).isFile())
+            result.Photos << photo;
+        else
+            result.Missing << photo;
+    }
+    return result;
 }

@@ -72,3 +72,18 @@ TVideoProject& VideoProject();
 void LayoutLyricRows();
 // Rebuilds RowTimes from the current rows (after their tags were changed).
 void BuildRowTimes();
+
+// What reading a project file into the current project found.
+struct TProjectReadResult {
+    QString ReadError;    // the file exists but could not be read; nothing was changed
+    bool Whole = true;    // false: the file ended before its contents did
+    QStringList Photos;   // the photos that exist, full paths in list order
+    QStringList Missing;  // the song and the photos named by the file that do not exist
+};
+
+// Reads `fileName` into the live settings and the current project: the settings of the
+// file (clamped into the dialogs' limits), its song when that exists, its lyrics and
+// their rows. The photos are only listed in the result; the caller adds them to the
+// project. A file that does not exist changes nothing. Used by the 视频制作 page and by
+// the command-line video maker, so both see a project alike.
+TProjectReadResult ReadProjectIntoCurrent(const QString& fileName);

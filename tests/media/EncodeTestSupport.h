@@ -17,6 +17,7 @@ struct TProbedStream {
     double FrameRate = 0; // r_frame_rate
     double Duration = 0;  // seconds
     int Frames = 0;       // decoded frames (video) or packets (audio)
+    int64_t BitRate = 0;  // bit/s, as the stream states it
 };
 
 struct TProbe {
@@ -67,6 +68,7 @@ inline TProbe ProbeFile(const QString& path) {
             stream.FrameRate = rate[0].toDouble() / rate[1].toDouble();
         stream.Duration = s[QStringLiteral("duration")].toString().toDouble();
         stream.Frames = s[QStringLiteral("nb_read_frames")].toString().toInt();
+        stream.BitRate = s[QStringLiteral("bit_rate")].toString().toLongLong();
         probe.Streams.push_back(stream);
     }
     return probe;

@@ -1,5 +1,8 @@
 #include "EncodeTestSupport.h"
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 #include <QFileInfo>
 #include <QThread>
@@ -105,18 +108,30 @@ TOutputOptions SmallMp4() {
     return out;
 }
 
+// Adds `count` tasks of a lavfi picture, each into "<prefix><i>.mp4" of the sandbox;
+// false (with the failure recorded) when one is refused.
+bool AddSmallTasks(TCustomEncoder& encoder, const TSandbox& sandbox, int count,
+                   const QString& prefix, int seconds = 1,
+                   const QString& size = QStringLiteral("160x120")) {
+    for (int i = 0; i < count; ++i) {
+        TInputOptions in = LavfiInput();
+        const int task = encoder.AddTask(TestPicture(seconds, 25, size), &in);
+        TOutputOptions out = SmallMp4();
+        if (task != i ||
+            !encoder.SetOutputFile(
+                task, sandbox.File(prefix + QString::number(i) + QStringLiteral(".mp4")), &out)) {
+            ADD_FAILURE() << "task " << i << ": " << encoder.LastErrMsg().toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 TEST_F(EncoderTest, TasksRunInTurnAndTheListEndComesLast) {
     Terminates.Connect(Encoder);
-    for (int i = 0; i < 3; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
-        ASSERT_EQ(task, i) << Encoder.LastErrMsg().toStdString();
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("t%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("t")));
     Encoder.Start(1);
     EXPECT_TRUE(Encoder.Working());
     ASSERT_TRUE(RunToEnd());
@@ -153,23 +168,41 @@ TEST_F(EncoderTest, TasksRunInTurnAndTheListEndComesLast) {
     EXPECT_GE(Encoder.AddTask(TestPicture(1), &in), 0);
 }
 
+TEST_F(EncoderTest, TerminateEventsOffTheMainThreadKeepTheOrderOfTheEnds) {
+    Encoder.TriggerEventInMainThread = false;
+    std::mutex lock;
+    std::vector<int> order;
+    std::atomic<int> delivered{0};
+    std::atomic<bool> onMain{false};
+    Encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& info) {
+        onMain = onMain || IsMainThread();
+        // a slow handler for the first task: the later ends must wait for it
+        if (info.TaskIndex == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::lock_guard guard(lock);
+        order.push_back(info.TaskIndex);
+        ++delivered;
+    });
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("o")));
+    Encoder.Start(1);
+    ASSERT_TRUE(PumpUntil([&] { return delivered == 4; }, 60000));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, -1}));
+    EXPECT_FALSE(onMain);
+}
+
 TEST_F(EncoderTest, SynchronousStartRaisesEveryEventBeforeItReturns) {
     Terminates.Connect(Encoder);
     std::vector<int> progressTasks;
     Encoder.SetOnProgress(
         [&](QObject*, TProgressInfo* info) { progressTasks.push_back(info->TaskIndex); });
-    for (int i = 0; i < 2; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(1, 25, QStringLiteral("160x120")), &in);
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("s%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 2, QStringLiteral("s")));
     Encoder.Start(0);
     ASSERT_EQ(Terminates.Events.size(), 3u);
     EXPECT_EQ(Terminates.Events[0].TaskIndex, 0);
     EXPECT_EQ(Terminates.Events[1].TaskIndex, 1);
     EXPECT_EQ(Terminates.Events[2].TaskIndex, -1);
+    for (bool onMain : Terminates.OnMainThread)
+        EXPECT_TRUE(onMain);
     EXPECT_TRUE(Encoder.Terminated());
     // the last report of each task
     EXPECT_NE(std::find(progressTasks.begin(), progressTasks.end(), 0), progressTasks.end());
@@ -195,27 +228,18 @@ TEST_F(EncoderTest, StopDuringTheFirstOfThreeEndsAllAndKeepsTheFirstFilePlayable
         lastFileIndex.push_back(info->FileIndex);
     });
     Encoder.SetProgressInterval(100);
-    for (int i = 0; i < 3; ++i) {
-        TInputOptions in = LavfiInput();
-        const int task = Encoder.AddTask(TestPicture(120, 25, QStringLiteral("640x480")), &in);
-        TOutputOptions out = SmallMp4();
-        ASSERT_TRUE(
-            Encoder.SetOutputFile(task, Sandbox.File(QStringLiteral("x%1.mp4").arg(i)), &out));
-    }
+    ASSERT_TRUE(
+        AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("x"), 120, QStringLiteral("640x480")));
     Encoder.Start(1);
     ASSERT_TRUE(PumpUntil([&] { return reports >= 2; }, 30000));
     Encoder.Stop(true);
     ASSERT_TRUE(RunToEnd(20000));
     PumpEvents(100);
     ASSERT_EQ(Terminates.Events.size(), 4u);
-    // Every task reports its end once; the tasks that never started may report before
-    // the one that was running, but the end of the list comes last.
-    std::vector<int> ended;
-    for (int i = 0; i < 3; ++i)
-        ended.push_back(Terminates.Events[size_t(i)].TaskIndex);
-    std::sort(ended.begin(), ended.end());
-    EXPECT_EQ(ended, (std::vector<int>{0, 1, 2}));
+    // Every task reports its end once, in the order they ended: the running one first,
+    // then the two that never started, then the end of the list.
     for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Terminates.Events[size_t(i)].TaskIndex, i);
         EXPECT_FALSE(Terminates.Events[size_t(i)].Finished);
         EXPECT_FALSE(Terminates.Events[size_t(i)].Exception);
     }

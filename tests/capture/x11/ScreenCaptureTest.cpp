@@ -327,6 +327,31 @@ TEST_F(ScreenCapture, LatePicturesTakeTheirSlotAndAPauseRebasesTheClock) {
     EXPECT_NEAR(double(Pkt()->pts - beforePause), 6.0 * Interval15, 3.0);
 }
 
+// A pause the reader announces (av_read_pause, av_read_play, as the job does) starts the
+// clock afresh however short it is: the next picture follows the last one delivered.
+// Unannounced, the same 400 ms would count as falling behind and leave a gap.
+TEST_F(ScreenCapture, AnAnnouncedPauseRebasesTheClockHoweverShort) {
+    ASSERT_EQ(OpenScreen("framesize=16,16;framerate=15/1"), 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_GT(Read(), 0);
+    int64_t last = Pkt()->pts;
+    FF.av_read_pause(FIc);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    FF.av_read_play(FIc);
+    ASSERT_GT(Read(), 0);
+    EXPECT_NEAR(double(Pkt()->pts - last), double(Interval15), 1.0);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_GT(Read(), 0);
+    EXPECT_GE(clock.elapsed(), 150); // paced from the resume on, no catch-up burst
+
+    last = Pkt()->pts;
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_GT(Read(), 0);
+    EXPECT_GE(Pkt()->pts - last, 5 * Interval15);
+}
+
 // Pixel layouts by depth, on X servers of their own.
 class ScreenDepth : public ScreenCapture {
 protected:

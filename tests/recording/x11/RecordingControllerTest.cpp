@@ -1,3 +1,4 @@
+#include "RecordingMedia.h"
 #include "RecordingWindows.h"
 #include "recording/UnitToolBar.h"
 
@@ -6,7 +7,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
-#include <QProcess>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
@@ -50,15 +51,6 @@ protected:
     void RectangleWithoutSound() {
         Page()->RBtnRectCapture()->click();
         Page()->CheckBoxWave()->setChecked(false);
-    }
-    static QString Probe(const QString& file, const char* entries) {
-        QProcess probe;
-        probe.start(QStringLiteral("ffprobe"),
-                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-                     QStringLiteral("-show_entries"), QString::fromLatin1(entries),
-                     QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
-        probe.waitForFinished(30000);
-        return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
     }
 };
 
@@ -115,6 +107,112 @@ TEST_F(RecordingControllerTest, RecordsPausesResumesAndStopsWithMirroredControls
     const double seconds = Probe(file, "format=duration").toDouble();
     EXPECT_GT(seconds, 1.8);
     EXPECT_LT(seconds, 3.2);
+}
+
+// Without "录像时显示工具条" the toolbar never appears: the recording runs with the
+// main window hidden, the tray menu pauses, resumes and stops it, and the main window
+// comes back at its end.
+TEST_F(RecordingControllerTest, WithoutTheToolbarTheTrayRunsTheRecording) {
+    Start();
+    RectangleWithoutSound();
+    Page()->CheckBoxToolBar()->setChecked(false);
+    const QString file = Box.File(QStringLiteral("quiet.avi"));
+    AnswerSave(file);
+    Main()->TrayRecordingItems().MnStart->trigger();
+    ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
+    PumpEvents(300);
+    EXPECT_FALSE(Main()->isVisible());
+    EXPECT_FALSE(Bar()->isVisible());
+    EXPECT_EQ(TrayStates(), (std::vector<bool>{false, true, false, true}));
+
+    Main()->TrayRecordingItems().MnPause->trigger();
+    EXPECT_EQ(TrayStates(), (std::vector<bool>{false, false, true, true}));
+    PumpEvents(200);
+    Main()->TrayRecordingItems().MnResume->trigger();
+    PumpEvents(700);
+    EXPECT_FALSE(Bar()->isVisible());
+    Main()->TrayRecordingItems().MnStop->trigger();
+    ASSERT_TRUE(PumpUntil([this] { return Main()->isVisible(); }, 10000));
+    EXPECT_FALSE(Bar()->isVisible());
+    ExpectMirrored({true, false, false, false});
+    EXPECT_TRUE(Page()->BtnPlay()->isEnabled());
+    EXPECT_EQ(Probe(file, "stream=codec_name"), QStringLiteral("mpeg4"));
+}
+
+// With sound from the recording device (SDL's disk driver reading a rising tone, so the
+// pitch at each moment of the file tells which moment of the device's sound it holds):
+// the pause is missing from the pictures and from the sound, the sound on both sides
+// of it is whole, and both streams are as long as the time recorded.
+TEST_F(RecordingControllerTest, APausedRecordingWithSoundLeavesThePauseOut) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 30);
+    ASSERT_TRUE(device.Written());
+    Start();
+    Page()->RBtnRectCapture()->click();
+    ASSERT_TRUE(Page()->CheckBoxWave()->isChecked());
+    const QString file = Box.File(QStringLiteral("sound.mp4"));
+    AnswerSave(file);
+
+    QElapsedTimer clock;
+    Page()->BtnStart()->click();
+    clock.start();
+    ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
+    PumpEvents(1500);
+    const double pausedAt = clock.nsecsElapsed() / 1e9;
+    Page()->BtnPause()->click();
+    EXPECT_TRUE(Bar()->WavePaused());
+    PumpEvents(1500);
+    const double resumedAt = clock.nsecsElapsed() / 1e9;
+    Page()->BtnResume()->click();
+    EXPECT_FALSE(Bar()->WavePaused());
+    PumpEvents(1500);
+    const double stoppedAt = clock.nsecsElapsed() / 1e9;
+    Page()->BtnStop()->click();
+    ASSERT_TRUE(PumpUntil([this] { return Page()->BtnStart()->isEnabled(); }, 10000));
+    ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
+
+    const double recorded = pausedAt + (stoppedAt - resumedAt); // about 3 s
+    const double pause = resumedAt - pausedAt;                  // about 1.5 s
+    EXPECT_EQ(Probe(file, "stream=codec_type,codec_name"),
+              QStringLiteral("mpeg4,video\naac,audio"));
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    const std::vector<int16_t> samples = DecodeSound(file);
+    const double sound = double(samples.size()) / ToneRate;
+    // The job starts and stops each stream within a picture or two of the commands, and
+    // the sound encoder adds up to two frames of its own (46 ms): a third of a second
+    // covers that and is far below the pause a recording that kept it would add.
+    EXPECT_NEAR(video, recorded, 0.35);
+    EXPECT_NEAR(sound, recorded, 0.35);
+    EXPECT_NEAR(video, sound, 0.2);
+
+    // Windows of 0.1 s: the tone's time minus the window's time is constant before the
+    // pause, jumps by the pause once, and is constant again after it.
+    std::vector<TToneWindow> windows = ToneTimes(samples);
+    while (!windows.empty() && windows.front().Tone < 0) // the encoder's silent start
+        windows.erase(windows.begin());
+    while (!windows.empty() && windows.back().Tone < 0)
+        windows.pop_back();
+    ASSERT_GT(windows.size(), 20u);
+    // The first and last windows may hold the encoder's own lead-in and tail (a file
+    // written in fragments keeps the AAC priming samples in its timeline).
+    windows.erase(windows.begin());
+    windows.pop_back();
+    size_t jump = 1; // the window after the largest step
+    for (size_t i = 2; i < windows.size(); ++i)
+        if (windows[i].Tone - windows[i - 1].Tone > windows[jump].Tone - windows[jump - 1].Tone)
+            jump = i;
+    ASSERT_GT(jump, 5u);
+    ASSERT_LT(jump, windows.size() - 5);
+    const auto offset = [&](size_t i) { return windows[i].Tone - windows[i].At; };
+    const double before = offset(jump - 3), after = offset(jump + 2);
+    // The device reads the tone at about the real rate (SDL waits one device period
+    // per buffer); a buffer either side of the pause may still be in or already out.
+    EXPECT_NEAR(after - before, pause, 0.2);
+    for (size_t i = 0; i < windows.size(); ++i) {
+        if (i + 1 == jump || i == jump)
+            continue; // a window that holds both sides of the cut
+        EXPECT_NEAR(offset(i), i < jump ? before : after, 0.12)
+            << "window at " << windows[i].At << " s holds the tone of " << windows[i].Tone << " s";
+    }
 }
 
 TEST_F(RecordingControllerTest, RefusedOutputShowsTheErrorAndLeavesThePageAsItWas) {

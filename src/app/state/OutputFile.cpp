@@ -1,0 +1,31 @@
+#include "app/state/OutputFile.h"
+
+#include "platform/Prompts.h"
+
+#include <QFileInfo>
+
+QString ElapsedClockText(qint64 microseconds) {
+    const qint64 s = microseconds / 1000000;
+    return QString::asprintf("%.2lld:%.2lld:%.2lld", s / 3600, (s % 3600) / 60, s % 60);
+}
+
+QString MegabyteText(qint64 bytes, const QString& unit, const QLocale& locale) {
+    QLocale grouped = locale;
+    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return grouped.toString(double(bytes) / 1048576.0, 'f', 1) + unit;
+}
+
+QString VideoFileFilter(const QString& extension) {
+    for (const char* known : {"mp4", "wmv", "avi", "mov"})
+        if (extension == QLatin1StringView(known))
+            return extension.toUpper() + QStringLiteral("格式(*.") + extension +
+                   QStringLiteral(")|*.") + extension;
+    return QString();
+}
+
+bool OutputFileExists(QWidget* parent, const QString& fileName) {
+    if (!fileName.isEmpty() && QFileInfo(fileName).isFile())
+        return true;
+    ShowMessage(parent, QStringLiteral("文件 ") + fileName + QStringLiteral(" 不存在。"), miWarning);
+    return false;
+}

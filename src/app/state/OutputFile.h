@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+class QWidget;
+
+// What the recording toolbar and the video production dialog show of the file they are
+// writing, and the check both make before playing or showing it.
+
+// Whole seconds of `microseconds` as "%.2d:%.2d:%.2d" (hours may exceed two digits).
+QString ElapsedClockText(qint64 microseconds);
+
+// `bytes` in megabytes (1048576 bytes) with one decimal and the locale's digit grouping,
+// followed by `unit` ("MB", " MB").
+QString MegabyteText(qint64 bytes, const QString& unit, const QLocale& locale = QLocale::system());
+
+// The save-dialog filter of a video file type: "MP4格式(*.mp4)|*.mp4" for "mp4", and so
+// on for "wmv", "avi" and "mov" (the extension in lower case, without its dot); empty
+// for any other.
+QString VideoFileFilter(const QString& extension);
+
+// True when `fileName` names an existing file; otherwise shows "文件 <name> 不存在。"
+// and returns false.
+bool OutputFileExists(QWidget* parent, const QString& fileName);

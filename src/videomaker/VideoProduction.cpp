@@ -1,0 +1,201 @@
+#include "videomaker/VideoProduction.h"
+
+#include "app/state/ProgramState.h"
+#include "videomaker/FrameComposer.h"
+#include "videomaker/VideoMakeSettings.h"
+#include "videomaker/VideoProject.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+// The fixed values of every lyrics video.
+constexpr int VideoBitrate = 5000000;
+constexpr int PixelDepth = 24;
+constexpr int FallbackAudioBitrate = 128 * 1000;
+constexpr int FallbackSampleRate = 44100;
+constexpr int FallbackChannels = 2;
+
+QString FrameRateText() {
+    return QString::number(TFrameComposer::FrameRate) + QStringLiteral("/1");
+}
+
+QString VideoSizeText(const TVideoMakeSettings& s) {
+    return QString::number(s.LyricsVideoWidth) + u'*' + QString::number(s.LyricsVideoHeight);
+}
+
+// `path` with its extension (if any) replaced by ".mp4".
+QString WithMp4Extension(const QString& path) {
+    const QFileInfo info(path);
+    return info.path() + u'/' + info.completeBaseName() + QStringLiteral(".mp4");
+}
+
+} // namespace
+
+bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* audio,
+                   QString* error) {
+    const QString refusal =
+        QStringLiteral("无法从歌曲 %1 读出声音的信息（%2），不能制作视频。").arg(songFile);
+    if (!decoder.AVLibLoaded() && !decoder.LoadAVLib(ProgramState().LibraryPath())) {
+        *error = refusal.arg(decoder.LastErrMsg());
+        return false;
+    }
+    if (!decoder.LoadFile(songFile)) {
+        *error = refusal.arg(decoder.LastErrMsg());
+        return false;
+    }
+    const bool sound = decoder.IsAudioStream(0);
+    const TAudioStreamInfo info = decoder.AudioStreamInfos(0);
+    // A stream without its own length takes the file's, as players show it.
+    const qint64 duration =
+        info.DurationScaled > 0 ? info.DurationScaled : decoder.FileStreamInfo().Duration;
+    decoder.CloseFile();
+    if (!sound) {
+        *error = refusal.arg(QStringLiteral("它的第一个流不是声音"));
+        return false;
+    }
+    if (duration <= 0) {
+        *error = refusal.arg(QStringLiteral("它的长度未知"));
+        return false;
+    }
+    audio->BitRate = info.BitRate > 0 ? info.BitRate : FallbackAudioBitrate;
+    audio->SampleRate = info.SampleRate > 0 ? info.SampleRate : FallbackSampleRate;
+    audio->Channels = info.Channels > 0 ? info.Channels : FallbackChannels;
+    audio->Duration = duration;
+    return true;
+}
+
+TOutputOptions BuildLyricsVideoOptions(const QString& fileName, const QString& frameSize,
+                                       const TSongAudio& song) {
+    TOutputOptions o;
+    InitOutputOptions(&o);
+    o.AudioBitrate = song.BitRate;
+    o.AudioSampleRate = song.SampleRate;
+    o.AudioChannels = song.Channels;
+    o.AudioCodec = FF.avcodec_find_encoder_by_name != nullptr &&
+                           FF.avcodec_find_encoder_by_name("libfaac") != nullptr
+                       ? QStringLiteral("libfaac")
+                       : QStringLiteral("aac");
+    o.VideoCodec = QStringLiteral("mpeg4");
+    o.FrameRate = FrameRateText();
+    o.VideoBitrate = VideoBitrate;
+
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == u"wmv") {
+        o.VideoCodec = QStringLiteral("wmv2");
+        o.AudioCodec = QStringLiteral("wmav2");
+    } else if (suffix == u"avi") {
+        o.AudioCodec = QStringLiteral("libmp3lame");
+    }
+    if (o.AudioCodec == u"aac")
+        o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
+    o.Info.TimeStamp = 0;
+    o.DisableSubtitle = true;
+    o.FrameSize = frameSize;
+    return o;
+}
+
+QString ProposedVideoName(const QString& projectFile, const QString& audioFile) {
+    if (!projectFile.isEmpty() && QFileInfo(projectFile).isFile())
+        return WithMp4Extension(projectFile);
+    return WithMp4Extension(audioFile);
+}
+
+QString ProductionPercentText(qint64 current, qint64 duration) {
+    qint64 percent = 100;
+    if (duration > 0)
+        percent = std::clamp<qint64>(qint64(double(current) / double(duration) * 100), 0, 100);
+    return QString::number(percent) + u'%';
+}
+
+TVideoProduction::TVideoProduction() {
+    FIA.OnReadFrameCanvas = [this](QObject*, QPainter* canvas, TInputFrameInfo* info) {
+        return FIAReadFrameCanvas(canvas, info);
+    };
+    FFEncoder1.SetOnProgress([this](QObject*, TProgressInfo* info) {
+        if (OnProgress)
+            OnProgress(*info);
+    });
+    FFEncoder1.SetOnTerminate([this](QObject*, const TTerminateInfo& info) {
+        if (OnTerminate)
+            OnTerminate(info);
+    });
+}
+
+TVideoProduction::~TVideoProduction() {
+    Detach();
+    FFEncoder1.Stop(true);
+}
+
+void TVideoProduction::Detach() {
+    OnProgress = nullptr;
+    OnTerminate = nullptr;
+    OnInputEnded = nullptr;
+}
+
+void TVideoProduction::Stop(bool waitForStop) {
+    FFEncoder1.Stop(waitForStop);
+}
+
+bool TVideoProduction::Start(const QString& fileName, QString* error) {
+    const TVideoMakeSettings& settings = VideoMakeSettings();
+    const QString audioFile = VideoProject().AudioFile;
+
+    FrameComposer().ResetComposer();
+    if (!FFEncoder1.AVLibLoaded() && !FFEncoder1.LoadAVLib(ProgramState().LibraryPath())) {
+        *error = FFEncoder1.LastErrMsg();
+        return false;
+    }
+    // The song bounds the frames and gives the sound's parameters; without a usable
+    // length no frame could be timed, so nothing is started.
+    TSongAudio song;
+    if (!ReadSongAudio(FFDecoder1, audioFile, &song, error))
+        return false;
+
+    RegisterFrameInput();
+    FFEncoder1.ClearTasks();
+    const QString size = VideoSizeText(settings);
+    const QString source = QStringLiteral("a=%1;r=%2;s=%3;bpp=%4;t=%5")
+                               .arg(FIAHandle.Text(), FrameRateText(), size)
+                               .arg(PixelDepth)
+                               .arg(QStringLiteral("Canvas"));
+    TInputOptions input;
+    InitInputOptions(&input);
+    input.ForceFormat = QStringLiteral("frameinput");
+    const int task = FFEncoder1.AddTask(source, &input);
+    if (task < 0) {
+        *error = QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
+        return false;
+    }
+    if (QFileInfo(audioFile).isFile() && !FFEncoder1.AddInputFile(task, audioFile)) {
+        *error = QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
+        return false;
+    }
+    const TOutputOptions output = BuildLyricsVideoOptions(fileName, size, song);
+    if (!FFEncoder1.SetOutputFile(task, fileName, &output)) {
+        *error = QStringLiteral("Cannot do convert, error: ") + FFEncoder1.LastErrMsg();
+        FFEncoder1.RemoveTask(task);
+        return false;
+    }
+    FSongDuration = song.Duration;
+    FFEncoder1.SetPreview(false);
+    FFEncoder1.Start(1);
+    return true;
+}
+
+int TVideoProduction::FIAReadFrameCanvas(QPainter* canvas, TInputFrameInfo* frameInfo) {
+    if (frameInfo->TimeStamp < FSongDuration) {
+        QImage frame = MakeFrameCanvas();
+        // A frame where nothing changed keeps the previous picture on the canvas.
+        if (FrameComposer().ComposeFrame(frame, frameInfo->TimeStamp))
+            canvas->drawImage(QRect(0, 0, frameInfo->Width, frameInfo->Height), frame);
+        return 0;
+    }
+    if (OnInputEnded)
+        OnInputEnded();
+    FFEncoder1.Stop(false);
+    return -1;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "capture/FrameInput.h"
+#include "capture/HandleTable.h"
+#include "media/FFDecode.h"
+#include "media/FFEncode.h"
+#include "media/FFOptionRecords.h"
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+// Making the lyrics video of the current project: the frame composer paints the
+// pictures at 2 per second through the "frameinput" format, the song is the sound track,
+// and the encoder writes both into MP4, WMV, AVI or MOV. Shared by the production dialog
+// and by vexmira-cli make-video, so both produce the same file. Main thread only.
+
+// What the song's first stream tells about its sound.
+struct TSongAudio {
+    int BitRate = 0;         // bits per second
+    int SampleRate = 0;
+    int Channels = 0;
+    qint64 Duration = 0;     // microseconds
+};
+
+// Reads the song's sound parameters with `decoder` (loading its libraries when needed).
+// The song must open and its first stream must be a sound stream with a known length;
+// otherwise false with the reason in `error`. A bit rate, sample rate or channel count
+// the file does not give is replaced by 128 kbit/s, 44100 Hz and 2 channels.
+bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* audio,
+                   QString* error);
+
+// The output options of a lyrics video into `fileName` at `frameSize` ("width*height"):
+// 2 pictures per second, MPEG-4 video at 5 Mbit/s (WMV: wmv2 and wmav2; AVI: MP3 sound),
+// the sound at the song's bit rate, sample rate and channels ("libfaac" when the codec
+// library has it, else the built-in "aac" with its experimental use allowed). Needs
+// libavcodec loaded.
+TOutputOptions BuildLyricsVideoOptions(const QString& fileName, const QString& frameSize,
+                                       const TSongAudio& song);
+
+// The file name the production dialog proposes: the project file with the extension
+// ".mp4" when the project file exists, else the song with that extension.
+QString ProposedVideoName(const QString& projectFile, const QString& audioFile);
+
+// The percentage of `current` in `duration`, whole, at most 100, followed by "%".
+QString ProductionPercentText(qint64 current, qint64 duration);
+
+class TVideoProduction {
+public:
+    TVideoProduction();
+    ~TVideoProduction();
+    TVideoProduction(const TVideoProduction&) = delete;
+    TVideoProduction& operator=(const TVideoProduction&) = delete;
+
+    // Resets the composer, loads the libraries, reads the song and starts writing the
+    // video of the current project into `fileName` on the encoder's thread. False with
+    // the message to show in `error` (nothing is started then).
+    bool Start(const QString& fileName, QString* error);
+    // Stops the production; the file written so far is finalised.
+    void Stop(bool waitForStop);
+    // Drops the three callbacks, so nothing reaches their owner any more.
+    void Detach();
+
+    // The encoder's reports, on the main thread.
+    std::function<void(const TProgressInfo&)> OnProgress;
+    std::function<void(const TTerminateInfo&)> OnTerminate;
+    // The picture after the song's end was asked for: the video is complete.
+    std::function<void()> OnInputEnded;
+
+    qint64 SongDuration() const { return FSongDuration; }
+    // True from a start until the job has ended.
+    bool Working() const { return FFEncoder1.Working() && !FFEncoder1.Terminated(); }
+    TFFEncoder& Encoder() { return FFEncoder1; }
+
+private:
+    // Paints the picture at the frame's time, or ends the input past the song's end.
+    int FIAReadFrameCanvas(QPainter* canvas, TInputFrameInfo* frameInfo);
+
+    TFFEncoder FFEncoder1;
+    TFFDecoder FFDecoder1;
+    TFrameInputAdapter FIA;
+    THandleRegistration<TFrameInputAdapter> FIAHandle{&FIA};
+    qint64 FSongDuration = 0;
+};

@@ -1,0 +1,196 @@
+// vexmira-cli record, run as its own process on the test's X server.
+#include "recording/x11/RecordingMedia.h"
+#include "support/Sandbox.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+QString Cli() {
+    return qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
+}
+
+class RecordCommandTest : public ::testing::Test {
+protected:
+    TSandbox Box;
+    QProcess Process;
+    QString Err;
+
+    void Run(const QStringList& arguments) {
+        Process.setProgram(Cli());
+        Process.setArguments(QStringList{QStringLiteral("record")} + arguments);
+        Process.start();
+        ASSERT_TRUE(Process.waitForStarted(5000));
+    }
+    // Waits until stderr holds `count` lines of the toolbar's texts.
+    bool WaitForTexts(int count) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 15000 && Process.state() == QProcess::Running) {
+            Process.waitForReadyRead(100);
+            Err += QString::fromLocal8Bit(Process.readAllStandardError());
+            if (Texts().size() >= count)
+                return true;
+        }
+        return false;
+    }
+    // The lines "hh:mm:ss  n.nMB" printed so far.
+    QStringList Texts() const {
+        static const QRegularExpression line(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
+        return Err.split(u'\n').filter(line);
+    }
+    void Signal(int signal) { ASSERT_EQ(::kill(pid_t(Process.processId()), signal), 0); }
+    // Waits for the end; the exit code (-1 for a crash or a hang).
+    int Finish() {
+        if (!Process.waitForFinished(20000))
+            return -1;
+        Err += QString::fromLocal8Bit(Process.readAllStandardError());
+        return Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
+    }
+    int RunToEnd(const QStringList& arguments) {
+        Run(arguments);
+        return Finish();
+    }
+};
+
+// SIGUSR1 pauses and resumes; --seconds counts the paused time too; the texts come once
+// a second; the file holds the time recorded, with the pause missing from the pictures
+// and the sound alike.
+TEST_F(RecordCommandTest, SignalsPauseAndResumeAndTheTimeLimitIncludesThePause) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 20);
+    ASSERT_TRUE(device.Written());
+    const QString file = Box.File(QStringLiteral("cli.mp4"));
+    Run({QStringLiteral("-o"), file, QStringLiteral("--seconds"), QStringLiteral("3"),
+         QStringLiteral("--area"), QStringLiteral("10,10,160,120")});
+    ASSERT_TRUE(WaitForTexts(1)) << Err.toStdString(); // one second into the recording
+    QElapsedTimer clock;
+    clock.start();
+    Signal(SIGUSR1);
+    QThread::msleep(600);
+    Signal(SIGUSR1);
+    const double pause = clock.nsecsElapsed() / 1e9;
+    ASSERT_EQ(Finish(), 0) << Err.toStdString();
+    // The recording ended 2 s after its first text, and then finalised its file.
+    const double rest = clock.nsecsElapsed() / 1e9;
+    EXPECT_GT(rest, 1.8);
+    EXPECT_LT(rest, 2.8);
+    EXPECT_EQ(QString::fromLocal8Bit(Process.readAllStandardOutput()).trimmed(), file);
+    EXPECT_TRUE(Err.contains(QStringLiteral("paused\n")));
+    EXPECT_TRUE(Err.contains(QStringLiteral("resumed\n")));
+    const QStringList texts = Texts();
+    EXPECT_GE(texts.size(), 2);
+    EXPECT_LE(texts.size(), 3);
+    EXPECT_EQ(texts.front(), QStringLiteral("00:00:00  0.0MB"));
+
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    const std::vector<int16_t> samples = DecodeSound(file);
+    const double sound = double(samples.size()) / ToneRate;
+    EXPECT_NEAR(video, 3.0 - pause, 0.35);
+    EXPECT_NEAR(video, sound, 0.2);
+    // The tone skips the pause once: the tone's time minus the recording's jumps by it
+    // (over three windows, as the middle one may hold both sides).
+    const std::vector<TToneWindow> windows = ToneTimes(samples);
+    double largest = 0;
+    for (size_t i = 1; i + 1 < windows.size(); ++i)
+        if (windows[i + 1].Tone >= 0 && windows[i - 1].Tone >= 0)
+            largest = std::max(largest, (windows[i + 1].Tone - windows[i + 1].At) -
+                                            (windows[i - 1].Tone - windows[i - 1].At));
+    EXPECT_NEAR(largest, pause, 0.2);
+}
+
+// SIGTERM ends a recording without a time limit like the stop button: the file is
+// finalised and plays to its end.
+TEST_F(RecordCommandTest, TerminationFinalisesThePlayableFile) {
+    const QString file = Box.File(QStringLiteral("term.mov"));
+    Run({QStringLiteral("-o"), file, QStringLiteral("--no-sound"), QStringLiteral("--area"),
+         QStringLiteral("0,0,320,240"), QStringLiteral("--size"), QStringLiteral("160*120")});
+    ASSERT_TRUE(WaitForTexts(1)) << Err.toStdString();
+    QThread::msleep(500);
+    Signal(SIGTERM);
+    ASSERT_EQ(Finish(), 0) << Err.toStdString();
+    EXPECT_EQ(Probe(file, "stream=codec_name,width,height"), QStringLiteral("mpeg4,160,120"));
+    const double seconds = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    EXPECT_NEAR(seconds, 1.5, 0.35);
+    EXPECT_EQ(DecodingErrors(file), QString());
+}
+
+// Each failure ends the program with a non-zero code and the reason, and leaves no file.
+TEST_F(RecordCommandTest, FailuresExitNonZeroWithTheEnginesMessage) {
+    const QStringList quiet{QStringLiteral("--no-sound"), QStringLiteral("--seconds"),
+                            QStringLiteral("1")};
+    const auto expectFailure = [&](const QString& file, const QString& reason) {
+        SCOPED_TRACE(file.toStdString());
+        Err.clear();
+        EXPECT_EQ(RunToEnd(QStringList{QStringLiteral("-o"), file} + quiet), 1);
+        EXPECT_TRUE(Err.contains(reason)) << Err.toStdString();
+        EXPECT_TRUE(Texts().isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(file));
+    };
+    // A folder that cannot be written: here a file stands where the folder should be
+    // (a folder without write permission does not stop the superuser).
+    const QString notAFolder = Box.Write(QStringLiteral("plain"), "x");
+    expectFailure(notAFolder + QStringLiteral("/clip.mp4"), QStringLiteral("Not a directory"));
+    if (::geteuid() != 0) {
+        const QString locked = Box.File(QStringLiteral("locked/x")).section(u'/', 0, -2);
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+        expectFailure(locked + QStringLiteral("/clip.mp4"), QStringLiteral("Permission denied"));
+    }
+    // No format has this extension.
+    expectFailure(Box.File(QStringLiteral("clip.xyz")), QStringLiteral("clip.xyz"));
+
+    // No recording device: SDL has no such driver.
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("no-such-driver"));
+        Process.setProcessEnvironment(env);
+        Err.clear();
+        EXPECT_EQ(RunToEnd({QStringLiteral("-o"), Box.File(QStringLiteral("mute.mp4")),
+                            QStringLiteral("--seconds"), QStringLiteral("1")}),
+                  1);
+        EXPECT_TRUE(Err.contains(QStringLiteral("no-such-driver"))) << Err.toStdString();
+        EXPECT_TRUE(Err.contains(QStringLiteral("pause_pointer="))) << Err.toStdString();
+    }
+
+    // No X server.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    Process.setProcessEnvironment(env);
+    Err.clear();
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), Box.File(QStringLiteral("nodisplay.mp4"))}), 1);
+    EXPECT_TRUE(Err.contains(QStringLiteral("cannot open display"))) << Err.toStdString();
+}
+
+// The disk fills during a recording (here: a limit on the size of the files the process
+// may write, with the signal that would end it ignored): the program ends with a
+// non-zero code and the reason, and what was written before plays.
+TEST_F(RecordCommandTest, AFullDiskEndsTheRecordingWithAMessage) {
+    const QString file = Box.File(QStringLiteral("full.avi"));
+    Process.setChildProcessModifier([] {
+        const rlimit limit{8000, 8000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), file, QStringLiteral("--no-sound"),
+                        QStringLiteral("--area"), QStringLiteral("0,0,320,240"),
+                        QStringLiteral("--seconds"), QStringLiteral("20")}),
+              1)
+        << Err.toStdString();
+    EXPECT_LT(clock.elapsed(), 15000); // it ended on the failure, not at the time limit
+    EXPECT_TRUE(Err.contains(QStringLiteral("File too large"))) << Err.toStdString();
+    EXPECT_TRUE(Process.readAllStandardOutput().isEmpty());
+    EXPECT_GE(Probe(file, "stream=nb_read_frames", "v:0").toInt(), 5);
+}
+
+} // namespace
