@@ -22,10 +22,8 @@ struct TCliRun {
     // The encoder's end report: a job's exception is printed and fails the command; the
     // end of the list ends the event loop.
     void Terminated(const TTerminateInfo& info) {
-        if (info.Exception) {
-            std::fprintf(stderr, "\n");
+        if (info.Exception)
             Status = Fail(info.ExceptionMsg);
-        }
         if (info.TaskIndex < 0) {
             Ended = true;
             QCoreApplication::quit();

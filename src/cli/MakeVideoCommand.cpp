@@ -82,7 +82,11 @@ int RunMakeVideo(int argc, char** argv) {
         const QString percent = ProductionPercentText(p.CurrentDuration, production.SongDuration());
         PrintProgress(percent.chopped(1).toInt(), p.CurrentDuration, p.CurrentSize);
     };
-    production.OnTerminate = [&](const TTerminateInfo& t) { run.Terminated(t); };
+    production.OnTerminate = [&](const TTerminateInfo& t) {
+        if (t.Exception)
+            std::fprintf(stderr, "\n"); // end the progress bar's line
+        run.Terminated(t);
+    };
     QString error;
     if (!production.Start(output, &error))
         return run.Fail(error);

@@ -2,6 +2,7 @@
 // program's recording toolbar sets it up (same source options and presets).
 #include "app/state/ProgramState.h"
 #include "cli/CliCommand.h"
+#include "cli/CliRun.h"
 #include "media/FFEncode.h"
 #include "media/FFLog.h"
 #include "platform/X11Connection.h"
@@ -44,12 +45,8 @@ bool ParseInts(const QString& text, QChar separator, int count, int* out) {
     return true;
 }
 
-int Fail(const QString& message) {
-    std::fprintf(stderr, "vexmira-cli record: %s\n", message.toLocal8Bit().constData());
-    return 1;
-}
-
 int RunRecord(int argc, char** argv) {
+    TCliRun run{"record"};
     // Ctrl+C and SIGTERM end the recording as the stop button does: the file is finalised.
     // SIGUSR1 pauses a running recording and resumes a paused one.
     std::signal(SIGINT, RequestStop);
@@ -59,7 +56,7 @@ int RunRecord(int argc, char** argv) {
         // Without an X server the windowing library would end the process; say why instead.
         TX11Connection display;
         if (!display.Open())
-            return Fail(display.LastError());
+            return run.Fail(display.LastError());
     }
     QGuiApplication app(argc, argv);
     ProgramState().AppDir = QCoreApplication::applicationDirPath() + u'/';
@@ -79,33 +76,33 @@ int RunRecord(int argc, char** argv) {
         QString v;
         if (a == u"-o") {
             if (!value(&request.FileName))
-                return Fail(QStringLiteral("-o needs a file name"));
+                return run.Fail(QStringLiteral("-o needs a file name"));
         } else if (a == u"--seconds") {
             bool ok = false;
             if (!value(&v) || (seconds = v.toDouble(&ok), !ok) || seconds <= 0)
-                return Fail(QStringLiteral("--seconds needs a positive number"));
+                return run.Fail(QStringLiteral("--seconds needs a positive number"));
         } else if (a == u"--area") {
             int r[4];
             if (!value(&v) || !ParseInts(v, u',', 4, r) || r[2] <= 0 || r[3] <= 0)
-                return Fail(
+                return run.Fail(
                     QStringLiteral("--area needs X,Y,W,H with a positive width and height"));
             request.Area = QRect(r[0], r[1], r[2], r[3]);
             haveArea = true;
         } else if (a == u"--size") {
             int r[2];
             if (!value(&v) || !ParseInts(v, u'*', 2, r) || r[0] <= 0 || r[1] <= 0)
-                return Fail(QStringLiteral("--size needs W*H with a positive width and height"));
+                return run.Fail(QStringLiteral("--size needs W*H with a positive width and height"));
             request.FrameSize = v;
         } else if (a == u"--no-cursor") {
             request.Cursor = false;
         } else if (a == u"--no-sound") {
             request.Sound = false;
         } else {
-            return Fail(QStringLiteral("unknown argument \"%1\"").arg(a));
+            return run.Fail(QStringLiteral("unknown argument \"%1\"").arg(a));
         }
     }
     if (request.FileName.isEmpty())
-        return Fail(QStringLiteral("the output file is missing (-o FILE)"));
+        return run.Fail(QStringLiteral("the output file is missing (-o FILE)"));
     request.FileName = QDir::current().absoluteFilePath(request.FileName);
     if (!haveArea) {
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -126,25 +123,14 @@ int RunRecord(int argc, char** argv) {
     THandleRegistration<std::atomic<bool>> pauseHandle(&pauseFlag);
     QString error;
     if (!PrepareRecording(encoder, request, pauseHandle.Handle(), &error))
-        return Fail(error);
+        return run.Fail(error);
 
-    int status = 0;
-    bool ended = false;
     QString time = RecordingTimeText(0), size = RecordingSizeText(0);
     encoder.SetOnProgress([&](QObject*, TProgressInfo* p) {
         time = RecordingTimeText(p->CurrentDuration);
         size = RecordingSizeText(p->CurrentSize);
     });
-    encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& t) {
-        if (t.Exception) {
-            Fail(t.ExceptionMsg);
-            status = 1;
-        }
-        if (t.TaskIndex < 0) {
-            ended = true;
-            QCoreApplication::quit();
-        }
-    });
+    encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& t) { run.Terminated(t); });
 
     // The toolbar's two texts, once a second.
     QTimer texts;
@@ -184,12 +170,12 @@ int RunRecord(int argc, char** argv) {
     encoder.Start(1);
     watch.start();
     texts.start();
-    if (!ended)
+    if (!run.Ended)
         QCoreApplication::exec();
     FFLogger().SetOnLog(nullptr);
-    if (status == 0)
+    if (run.Status == 0)
         std::printf("%s\n", request.FileName.toLocal8Bit().constData());
-    return status;
+    return run.Status;
 }
 
 const TCliCommandRegistration Registration({
