@@ -113,31 +113,22 @@ TEST_F(ProjectSaveFault, ACrashWhileWritingLeavesTheOldProjectWhole) {
 TEST_F(ProjectSaveFault, AKillAtAnyMomentLeavesTheOldOrTheNewProjectWhole) {
     const QByteArray big = BigProjectBytes(48);
     int killedMidSave = 0, finished = 0;
-    for (int attempt = 0; attempt < 30 && killedMidSave < 3; ++attempt) {
+    // The kill comes a little later at every attempt, so some of the kills fall while
+    // the new file is being written, however fast this machine saves.
+    for (int attempt = 0; attempt < 150 && killedMidSave < 3 && finished < 5; ++attempt) {
         const pid_t child = SaveInChild(Target, big, [] {});
         ASSERT_GT(child, 0);
-        // Kill it as soon as its new file shows up beside the project.
-        QElapsedTimer clock;
-        clock.start();
+        QThread::usleep(unsigned(attempt) * 1000);
+        kill(child, SIGKILL);
         int status = 0;
-        pid_t ended = 0;
-        while ((ended = waitpid(child, &status, WNOHANG)) == 0 && clock.elapsed() < 30000) {
-            if (!Others(Folder, QStringLiteral("song.lmmc")).isEmpty()) {
-                kill(child, SIGKILL);
-                break;
-            }
-            QThread::usleep(100);
-        }
-        if (ended == 0)
-            ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
 
         const QByteArray now = ReadAll(Target);
         if (WIFSIGNALED(status)) {
             EXPECT_EQ(WTERMSIG(status), SIGKILL);
             // Killed before the rename: the old file; after it: the whole new one.
             EXPECT_TRUE(now == Old || now == big) << "a project of " << now.size() << " bytes";
-            if (now == Old)
-                ++killedMidSave;
+            killedMidSave += now == Old;
         } else {
             ASSERT_EQ(WEXITSTATUS(status), 0);
             EXPECT_EQ(now, big);
@@ -148,7 +139,8 @@ TEST_F(ProjectSaveFault, AKillAtAnyMomentLeavesTheOldOrTheNewProjectWhole) {
             QFile::remove(Folder + u'/' + other);
         ASSERT_TRUE(WriteFileReplacing(Target, Old));
     }
-    // The kills really fell inside saves.
+    // Some kills came before the save was done (the save writes into an unnamed file,
+    // so how far it got cannot be seen from outside).
     EXPECT_GE(killedMidSave, 1) << finished << " saves finished before the kill";
     ExpectOldProjectWhole();
 }
