@@ -5,6 +5,7 @@
 #include "media/MainThread.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -697,4 +698,21 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
                 done->WaitServing();
         }
     }
+}
+
+void SetCodecsForExtension(TOutputOptions& o, const QString& fileName) {
+    o.VideoCodec = QStringLiteral("mpeg4");
+    o.AudioCodec = FF.avcodec_find_encoder_by_name != nullptr &&
+                           FF.avcodec_find_encoder_by_name("libfaac") != nullptr
+                       ? QStringLiteral("libfaac")
+                       : QStringLiteral("aac");
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == u"wmv") {
+        o.VideoCodec = QStringLiteral("wmv2");
+        o.AudioCodec = QStringLiteral("wmav2");
+    } else if (suffix == u"avi") {
+        o.AudioCodec = QStringLiteral("libmp3lame");
+    }
+    if (o.AudioCodec == u"aac")
+        o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
 }

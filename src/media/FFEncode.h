@@ -116,6 +116,13 @@ using TBeforeFindStreamInfoEvent =
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
+// The codecs of the program's own videos, chosen by the extension of `fileName`: MPEG-4
+// video with AAC sound ("libfaac" when the codec library has it, else the built-in
+// "aac", whose experimental use is then allowed in front of ExtOptions); ".wmv" takes
+// wmv2 and wmav2, ".avi" MP3 sound. Shared by recordings and lyrics videos. Needs
+// libavcodec loaded.
+void SetCodecsForExtension(TOutputOptions& options, const QString& fileName);
+
 class TCustomEncoder : public TFFBaseComponent {
 public:
     explicit TCustomEncoder(QObject* owner = nullptr);

@@ -17,27 +17,15 @@ TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QStrin
     o.AudioChannels = 2;
     o.AudioSampleRate = 44100;
     o.AudioBitrate = 128000;
-    o.AudioCodec = FF.avcodec_find_encoder_by_name != nullptr &&
-                           FF.avcodec_find_encoder_by_name("libfaac") != nullptr
-                       ? QStringLiteral("libfaac")
-                       : QStringLiteral("aac");
     o.FrameRate = QStringLiteral("15/1");
     o.VideoBitrate = 5000000;
-    o.VideoCodec = QStringLiteral("mpeg4");
 
     const qsizetype star = frameSize.indexOf(u'*');
     const int width = frameSize.left(star).toInt();
     const int height = star < 0 ? 0 : frameSize.mid(star + 1).toInt();
 
-    if (extension == u".wmv") {
-        o.VideoCodec = QStringLiteral("wmv2");
-        o.AudioCodec = QStringLiteral("wmav2");
-    } else if (extension == u".avi") {
-        o.AudioCodec = QStringLiteral("libmp3lame");
-    }
+    SetCodecsForExtension(o, fileName);
     o.FrameSize = QString::number(width) + u'*' + QString::number(height);
-    if (o.AudioCodec == u"aac")
-        o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
     // An MP4 or MOV recording is written in fragments, each complete with its own index,
     // so a recording cut short by a full disk, a lost device or a crash still plays up to
     // its last fragment (a plain MP4 keeps its only index for the very end).

@@ -75,23 +75,9 @@ TOutputOptions BuildLyricsVideoOptions(const QString& fileName, const QString& f
     o.AudioBitrate = song.BitRate;
     o.AudioSampleRate = song.SampleRate;
     o.AudioChannels = song.Channels;
-    o.AudioCodec = FF.avcodec_find_encoder_by_name != nullptr &&
-                           FF.avcodec_find_encoder_by_name("libfaac") != nullptr
-                       ? QStringLiteral("libfaac")
-                       : QStringLiteral("aac");
-    o.VideoCodec = QStringLiteral("mpeg4");
     o.FrameRate = FrameRateText();
     o.VideoBitrate = VideoBitrate;
-
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == u"wmv") {
-        o.VideoCodec = QStringLiteral("wmv2");
-        o.AudioCodec = QStringLiteral("wmav2");
-    } else if (suffix == u"avi") {
-        o.AudioCodec = QStringLiteral("libmp3lame");
-    }
-    if (o.AudioCodec == u"aac")
-        o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
+    SetCodecsForExtension(o, fileName);
     o.Info.TimeStamp = 0;
     o.DisableSubtitle = true;
     o.FrameSize = frameSize;
