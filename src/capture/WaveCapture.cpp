@@ -1,12 +1,14 @@
 #include "capture/WaveCapture.h"
 
 #include "capture/HandleTable.h"
+#include "capture/SoundClock.h"
 #include "capture/SourceOptions.h"
 #include "media/Event.h"
 #include "media/FFLoad.h"
 #include "media/SDLLoader.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -41,6 +43,10 @@ struct TWaveCaptureState {
     std::atomic<bool> started{false};
     std::atomic<bool> stopped{false};
     std::atomic<bool>* pause_flag = nullptr;
+    std::atomic<bool>* lost_flag = nullptr; // set when the device goes away
+    // Keeps the sound in step with the system clock that times the pictures; used by
+    // the device callback only.
+    TSoundClock Clock{44100};
 
     std::mutex QueueLock;
     TEvent DataEvent;
@@ -86,6 +92,16 @@ void DataReturned(TWaveCaptureState& w, int n) {
         return;
     }
     if (w.pause_flag && w.pause_flag->load()) {
+        w.Clock.Skip();
+        AddBuffer(w);
+        return;
+    }
+    const int frames = n / w.block_align;
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    const int deliver = w.Clock.Deliver(now, frames);
+    if (deliver == 0) { // sound left out to catch up with the clock
         AddBuffer(w);
         return;
     }
@@ -95,12 +111,13 @@ void DataReturned(TWaveCaptureState& w, int n) {
         AVPacket* node = FF.av_packet_alloc();
         if (!node)
             error = "av_mallocz() error\n";
-        else if (FF.av_new_packet(node, n) < 0) {
+        else if (FF.av_new_packet(node, deliver * w.block_align) < 0) {
             FF.av_packet_free(&node);
             error = "av_new_packet() error\n";
         }
         if (!error) {
-            std::memcpy(node->data, w.buffers[w.current].data(), size_t(n));
+            StretchFrames(w.buffers[w.current].data(), frames, node->data, deliver, w.channels,
+                          w.bits);
             w.Queue.push_back(node);
         } else {
             w.stopped = true;
@@ -163,12 +180,35 @@ void CloseDevice(TWaveCaptureState& w) {
 }
 
 // Noticed on reads: SDL has given the device up (it was unplugged or its server died).
+// The sound recorded before stays queued for reading.
 void CheckDeviceLost(TWaveCaptureState& w) {
     const SDL_AudioDeviceID dev = w.device_handle;
     if (dev && !w.stopped && w.Sdl.Api().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
         FF.av_log(w.log_context, AV_LOG_INFO, "waveIn device closed.\n");
+        FF.av_log(w.log_context, AV_LOG_WARNING, "The sound recording device is gone.\n");
         w.stopped = true;
+        if (w.lost_flag)
+            *w.lost_flag = true;
     }
+}
+
+// A packet recorded before the source stopped, or none.
+AVPacket* TakeQueued(TWaveCaptureState& w) {
+    std::lock_guard lock(w.QueueLock);
+    AVPacket* packet = nullptr;
+    if (!w.Queue.empty()) {
+        packet = w.Queue.front();
+        w.Queue.pop_front();
+    }
+    w.DataEvent.ResetEvent();
+    return packet;
+}
+
+int ReturnPacket(AVPacket* packet, AVPacket* pkt) {
+    FF.av_packet_move_ref(pkt, packet);
+    FF.av_packet_free(&packet);
+    pkt->stream_index = 0;
+    return pkt->size;
 }
 
 bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
@@ -248,7 +288,8 @@ void ParseWaveCaptureOptions(const QString& text, TWaveCaptureOptions& o) {
         .Lenient({"c"}, o.Channels, 2)
         .Lenient({"f"}, o.Bits, 16)
         .Lenient({"bufsize"}, o.BufferSize, 4096)
-        .Lenient({"pause_pointer"}, o.PauseHandle, 0);
+        .Lenient({"pause_pointer"}, o.PauseHandle, 0)
+        .Lenient({"lost_pointer"}, o.LostHandle, 0);
     reader.Parse(text); // lenient only: never throws
 }
 
@@ -286,10 +327,18 @@ int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParam
             return Fail(s, w, AVERROR(EINVAL));
         }
     }
+    if (o.LostHandle != 0) {
+        w->lost_flag = FindHandle<std::atomic<bool>>(o.LostHandle);
+        if (!w->lost_flag) {
+            FF.av_log(s, AV_LOG_ERROR, "Invalid lost pointer\n");
+            return Fail(s, w, AVERROR(EINVAL));
+        }
+    }
     w->sample_format = w->bits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
     w->codec_id = w->bits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE;
     w->block_align = std::max(1, w->channels * w->bits / 8);
     w->B = std::max(0, w->buffer_size) / w->block_align * w->block_align;
+    w->Clock = TSoundClock(w->sample_rate);
 
     if (!OpenDevice(s, *w))
         return Fail(s, w, AVERROR(EIO));
@@ -317,35 +366,31 @@ int WaveReadPacket(AVFormatContext* s, AVPacket* pkt) {
     TWaveCaptureState& w = *StateOf(s);
     w.started = true;
     CheckDeviceLost(w);
-    if (w.stopped)
-        return AVERROR_EOF;
     for (;;) {
-        AVPacket* packet = nullptr;
-        {
-            std::lock_guard lock(w.QueueLock);
-            if (!w.Queue.empty()) {
-                packet = w.Queue.front();
-                w.Queue.pop_front();
-            }
-            w.DataEvent.ResetEvent();
-        }
-        if (packet) {
-            FF.av_packet_move_ref(pkt, packet);
-            FF.av_packet_free(&packet);
-            pkt->stream_index = 0;
-            return pkt->size;
-        }
+        if (AVPacket* packet = TakeQueued(w))
+            return ReturnPacket(packet, pkt);
+        if (w.stopped)
+            return AVERROR_EOF;
         if (s->flags & AVFMT_FLAG_NONBLOCK) {
             FF.av_log(s, AV_LOG_DEBUG, "non-block, need read again\n");
             return AVERROR(EAGAIN);
         }
-        if (!w.DataEvent.WaitFor(1000)) {
-            FF.av_log(s, AV_LOG_DEBUG, "wait timeout, need read again\n");
-            CheckDeviceLost(w);
-            return w.stopped ? AVERROR_EOF : AVERROR(EAGAIN);
+        // Up to a second, looking at the device every tenth: a device that went away
+        // must not hold up the pictures read in turn with it.
+        bool woken = false;
+        for (int i = 0; i < 10 && !woken && !w.stopped; ++i) {
+            woken = w.DataEvent.WaitFor(100);
+            if (!woken)
+                CheckDeviceLost(w);
         }
-        if (w.stopped)
-            return AVERROR_EOF;
+        if (!woken) {
+            if (AVPacket* packet = TakeQueued(w))
+                return ReturnPacket(packet, pkt);
+            if (w.stopped)
+                return AVERROR_EOF;
+            FF.av_log(s, AV_LOG_DEBUG, "wait timeout, need read again\n");
+            return AVERROR(EAGAIN);
+        }
     }
 }
 

@@ -24,12 +24,18 @@
 //   pause_pointer=H handle of a std::atomic<bool> registered in the handle table; while
 //                   it is true, recorded sound is thrown away (0: no pause flag). An
 //                   unregistered handle fails the open with AVERROR(EINVAL).
+//   lost_pointer=H  handle of a std::atomic<bool> that is set when the device goes away
+//                   mid-recording (0: none); an unregistered handle fails the open.
 //
 // The device records from the open on; until the first read its sound is thrown away.
 // Sound comes in through two capture buffers in turn, each handed back to the device as
 // soon as it is copied; every filled buffer becomes one queued packet. A read returns
 // the oldest queued packet, waits up to a second for one (AVERROR(EAGAIN) after that,
-// or at once in non-blocking mode), and returns AVERROR_EOF once the device has stopped.
+// or at once in non-blocking mode), and returns AVERROR_EOF once the device has stopped
+// and every packet recorded before is read. A device that goes away (unplugged, its
+// sound server gone) stops the source with a warning; the rest of the job goes on.
+// The device's clock is kept in step with the system's (SoundClock.h), so a packet
+// holds a few frames more or fewer than the buffer when the device runs fast or slow.
 // SDL (the one file the process uses, SDLLoader.h, from the media library folder) picks
 // its driver as it does ($SDL_AUDIODRIVER); SDL converts the device's own
 // format to the one asked for. Packets carry no time stamps.
@@ -47,6 +53,7 @@ struct TWaveCaptureOptions {
     int Bits = 16;
     int BufferSize = 4096;
     int PauseHandle = 0; // a handle of the handle table, 0: no pause flag
+    int LostHandle = 0;  // the same for the device-lost flag
 };
 
 // Applies the option string to `options`. Every key is lenient, so this never throws.

@@ -119,10 +119,10 @@ int RunRecord(int argc, char** argv) {
     });
 
     TFFEncoder encoder;
-    std::atomic<bool> pauseFlag{false};
-    THandleRegistration<std::atomic<bool>> pauseHandle(&pauseFlag);
+    std::atomic<bool> pauseFlag{false}, soundLost{false};
+    THandleRegistration<std::atomic<bool>> pauseHandle(&pauseFlag), lostHandle(&soundLost);
     QString error;
-    if (!PrepareRecording(encoder, request, pauseHandle.Handle(), &error))
+    if (!PrepareRecording(encoder, request, pauseHandle.Handle(), &error, lostHandle.Handle()))
         return run.Fail(error);
 
     QString time = RecordingTimeText(0), size = RecordingSizeText(0);
@@ -143,10 +143,14 @@ int RunRecord(int argc, char** argv) {
     QTimer watch;
     watch.setInterval(20);
     int pauses = 0;
-    bool stopping = false;
+    bool stopping = false, lostTold = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (stopping)
             return;
+        if (soundLost && !lostTold) {
+            lostTold = true;
+            std::fprintf(stderr, "sound device lost: the recording goes on without sound\n");
+        }
         for (; pauses < PauseRequests; ++pauses) {
             if (encoder.Paused()) {
                 encoder.Resume();

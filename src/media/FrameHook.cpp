@@ -374,6 +374,7 @@ void TCustomFFmpeg::ReportProgress(bool last) {
     float quality = -1;
     bool haveVideo = false;
     int64_t reportTime = INT64_MAX, duration = 0;
+    int64_t runningTime = INT64_MAX, runningDuration = -1;
     const double elapsed = double(FLastReport - FStartRealTime) / 1e6;
     for (auto& ost : FOutputStreams) {
         if (FJoinMode && ost->closed && !last)
@@ -389,6 +390,19 @@ void TCustomFFmpeg::ReportProgress(bool last) {
         const int64_t t = ost->OutputTime();
         reportTime = std::min(reportTime, t);
         duration = t;
+        // A stream whose input ended early (a sound device that went away) stops
+        // counting, so the time shown keeps running with the streams still fed.
+        if (!last && ost->source_index >= 0) {
+            const TInputStream& ist = *FInputStreams[size_t(ost->source_index)];
+            if (!FInputFiles[size_t(ist.file_index)]->eof_reached) {
+                runningTime = std::min(runningTime, t);
+                runningDuration = t;
+            }
+        }
+    }
+    if (runningDuration >= 0) {
+        reportTime = runningTime;
+        duration = runningDuration;
     }
     if (reportTime == INT64_MAX)
         reportTime = 0;

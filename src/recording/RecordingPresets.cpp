@@ -30,11 +30,14 @@ QString ScreenSourceOptions(const QRect& area, bool cursor) {
         .arg(cursor ? 1 : 0);
 }
 
-QString WaveSourceOptions(int pauseHandle) {
-    return QStringLiteral("r=%1;c=%2;f=16;pause_pointer=%3")
-        .arg(QStringLiteral("44100"))
-        .arg(2)
-        .arg(pauseHandle);
+QString WaveSourceOptions(int pauseHandle, int lostHandle) {
+    QString options = QStringLiteral("r=%1;c=%2;f=16;pause_pointer=%3")
+                          .arg(QStringLiteral("44100"))
+                          .arg(2)
+                          .arg(pauseHandle);
+    if (lostHandle != 0)
+        options += QStringLiteral(";lost_pointer=%1").arg(lostHandle);
+    return options;
 }
 
 QString RecordingTimeText(qint64 microseconds) {

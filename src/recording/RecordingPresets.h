@@ -29,8 +29,9 @@ QString ProposedRecordingName(const QString& folder, const QString& extension,
 // cursor, at 15 pictures per second with the flashing frame around the area.
 QString ScreenSourceOptions(const QRect& area, bool cursor);
 // The option string of the sound source: 44100 Hz, 2 channels, 16 bits, and the handle
-// of the pause flag it reads while capturing.
-QString WaveSourceOptions(int pauseHandle);
+// of the pause flag it reads while capturing; with a `lostHandle`, also the handle of the
+// flag it sets when the sound device goes away.
+QString WaveSourceOptions(int pauseHandle, int lostHandle = 0);
 
 // The recording's elapsed time as "hh:mm:ss" from microseconds (hours grow beyond 99).
 QString RecordingTimeText(qint64 microseconds);

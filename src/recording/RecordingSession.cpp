@@ -31,13 +31,21 @@ TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QStrin
     // its last fragment (a plain MP4 keeps its only index for the very end).
     if (extension == u".mp4" || extension == u".mov")
         o.ExtOptions += QStringLiteral("movflags=frag_keyframe+empty_moov\r\n");
+    // The writer holds pictures back until sound of the same time has come. Should the
+    // sound stop (its device went away), it waits at most half a second, not the
+    // default ten, before it writes the pictures on their own.
+    o.ExtOptions += QStringLiteral("max_interleave_delta=500000\r\n");
     o.Info.TimeStamp = 0;
     o.DisableSubtitle = true;
     return o;
 }
 
+QString SoundDeviceLostText() {
+    return QStringLiteral("录音设备已断开，录制继续进行，但此后的录像没有声音。");
+}
+
 bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
-                      TObjectHandle pauseHandle, QString* error) {
+                      TObjectHandle pauseHandle, QString* error, TObjectHandle lostHandle) {
     auto fail = [&] {
         *error = encoder.LastErrMsg();
         return false;
@@ -59,7 +67,7 @@ bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
         TInputOptions sound;
         InitInputOptions(&sound);
         sound.ForceFormat = QStringLiteral("wavecapture");
-        if (!encoder.AddInputFile(task, WaveSourceOptions(pauseHandle), &sound))
+        if (!encoder.AddInputFile(task, WaveSourceOptions(pauseHandle, lostHandle), &sound))
             return fail();
     }
 

@@ -30,7 +30,11 @@ TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QStrin
 // Loads the media libraries when needed (from the program's "LibAV" folder, else the
 // system's), registers the two capture formats, clears the encoder's tasks and sets up
 // the recording task. `pauseHandle` names the std::atomic<bool> the sound source reads
-// as its pause flag. False with the encoder's message in `error`; a task whose output
-// could not be set is removed again.
+// as its pause flag, `lostHandle` (0: none) the one it sets when the sound device goes
+// away; the recording then goes on without sound. False with the encoder's message in
+// `error`; a task whose output could not be set is removed again.
 bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
-                      TObjectHandle pauseHandle, QString* error);
+                      TObjectHandle pauseHandle, QString* error, TObjectHandle lostHandle = 0);
+
+// What the recorder tells the user when the sound device went away mid-recording.
+QString SoundDeviceLostText();

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 
 void TFmToolBar::AttachRecordingPage(TRecordingPage* page) {
@@ -143,8 +144,11 @@ bool TFmToolBar::StartCapture() {
     request.FileName = ProgramState().CaptureFileName;
 
     FWavePauseFlag = false;
+    FSoundLostFlag = false;
+    FSoundLostShown = false;
     QString error;
-    if (!PrepareRecording(*FFEncoder, request, FPauseHandle.Handle(), &error)) {
+    if (!PrepareRecording(*FFEncoder, request, FPauseHandle.Handle(), &error,
+                          FSoundLostHandle.Handle())) {
         ShowMessage(nullptr, error, miError);
         return false;
     }
@@ -188,6 +192,12 @@ void TFmToolBar::SBtnStopClick() {
 void TFmToolBar::FFEncoderProgress(const TProgressInfo* info) {
     ui->LabelTime->setText(RecordingTimeText(info->CurrentDuration));
     ui->LabelSize->setText(RecordingSizeText(info->CurrentSize));
+    if (FSoundLostFlag && !FSoundLostShown) {
+        // The engine waits for this handler, so the message is shown after it returns;
+        // the recording goes on meanwhile.
+        FSoundLostShown = true;
+        QTimer::singleShot(0, this, [] { ShowMessage(nullptr, SoundDeviceLostText(), miWarning); });
+    }
 }
 
 void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {

@@ -95,6 +95,10 @@ private:
     // Read by the sound source while it captures: true while the recording is paused.
     std::atomic<bool> FWavePauseFlag{false};
     THandleRegistration<std::atomic<bool>> FPauseHandle{&FWavePauseFlag};
+    // Set by the sound source when the sound device goes away; the user is told once.
+    std::atomic<bool> FSoundLostFlag{false};
+    THandleRegistration<std::atomic<bool>> FSoundLostHandle{&FSoundLostFlag};
+    bool FSoundLostShown = false;
     TFmToolHint* FToolHint = nullptr;
     QTimer* FTimer1 = nullptr;
     bool WndIsDrag = false;

@@ -1,4 +1,5 @@
 // vexmira-cli record, run as its own process on the test's X server.
+#include "recording/x11/PulseSoundServer.h"
 #include "recording/x11/RecordingMedia.h"
 #include "support/Sandbox.h"
 
@@ -168,6 +169,33 @@ TEST_F(RecordCommandTest, FailuresExitNonZeroWithTheEnginesMessage) {
     Err.clear();
     EXPECT_EQ(RunToEnd({QStringLiteral("-o"), Box.File(QStringLiteral("nodisplay.mp4"))}), 1);
     EXPECT_TRUE(Err.contains(QStringLiteral("cannot open display"))) << Err.toStdString();
+}
+
+// The sound device goes away mid-recording (its sound server dies): the recording goes
+// on without sound and says so, the time shown keeps running, and the file holds the
+// sound recorded before and the pictures of the whole time.
+TEST_F(RecordCommandTest, ALostSoundDeviceLeavesTheRestOfTheRecordingSilent) {
+    TPulseSoundServer server;
+    ASSERT_TRUE(server.Error().isEmpty()) << server.Error().toStdString();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    server.AddClientEnvironment(env);
+    Process.setProcessEnvironment(env);
+    const QString file = Box.File(QStringLiteral("lost.mp4"));
+    Run({QStringLiteral("-o"), file, QStringLiteral("--area"), QStringLiteral("0,0,320,240"),
+         QStringLiteral("--seconds"), QStringLiteral("7")});
+    ASSERT_TRUE(WaitForTexts(4)) << Err.toStdString();
+    server.Kill();
+    const QString shownAtLoss = Texts().last().left(8);
+    ASSERT_EQ(Finish(), 0) << Err.toStdString();
+    EXPECT_TRUE(Err.contains(QStringLiteral("sound device lost"))) << Err.toStdString();
+    EXPECT_GT(Texts().last().left(8), shownAtLoss) << Err.toStdString();
+
+    EXPECT_EQ(Probe(file, "stream=codec_type"), QStringLiteral("video\naudio"));
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    const double sound = Probe(file, "stream=duration", "a:0").toDouble();
+    EXPECT_GT(sound, 0.2);             // what was recorded before the loss is kept
+    EXPECT_GT(video - sound, 2.0);     // the pictures went on for the rest of the time
+    EXPECT_EQ(DecodingErrors(file), QString());
 }
 
 // The disk fills during a recording (here: a limit on the size of the files the process

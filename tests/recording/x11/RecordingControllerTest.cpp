@@ -1,5 +1,7 @@
+#include "PulseSoundServer.h"
 #include "RecordingMedia.h"
 #include "RecordingWindows.h"
+#include "recording/RecordingSession.h"
 #include "recording/UnitToolBar.h"
 
 #include <QAction>
@@ -143,6 +145,40 @@ TEST_F(RecordingControllerTest, WithoutTheToolbarTheTrayRunsTheRecording) {
 // pitch at each moment of the file tells which moment of the device's sound it holds):
 // the pause is missing from the pictures and from the sound, the sound on both sides
 // of it is whole, and both streams are as long as the time recorded.
+// The sound device goes away during a recording (its sound server dies): the user is
+// told once, the recording goes on with the time shown still running, and the file
+// holds the sound from before and the pictures to the end.
+TEST_F(RecordingControllerTest, ALostSoundDeviceIsToldOnceAndTheRecordingGoesOn) {
+    TPulseSoundServer server;
+    ASSERT_TRUE(server.Error().isEmpty()) << server.Error().toStdString();
+    server.UseInThisProcess();
+    Start();
+    Page()->RBtnRectCapture()->click();
+    ASSERT_TRUE(Page()->CheckBoxWave()->isChecked());
+    const QString file = Box.File(QStringLiteral("lost.mp4"));
+    AnswerSave(file);
+    Page()->BtnStart()->click();
+    ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
+    PumpEvents(3000);
+    server.Kill();
+    ASSERT_TRUE(PumpUntil([this] { return !Prompts.Messages.empty(); }, 5000));
+    EXPECT_EQ(Prompts.Messages.front().Text, SoundDeviceLostText());
+    EXPECT_EQ(Prompts.Messages.front().Icon, miWarning);
+    const QString shownAtLoss = Bar()->LabelTime()->text();
+    PumpEvents(2500);
+    EXPECT_GT(Bar()->LabelTime()->text(), shownAtLoss);
+    EXPECT_TRUE(Bar()->SBtnStop()->isEnabled());
+    Bar()->SBtnStop()->click();
+    ASSERT_TRUE(PumpUntil([this] { return Page()->BtnStart()->isEnabled(); }, 10000));
+    EXPECT_EQ(Prompts.Messages.size(), 1u);
+
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    const double sound = Probe(file, "stream=duration", "a:0").toDouble();
+    EXPECT_GT(sound, 0.2);
+    EXPECT_GT(video - sound, 2.0);
+    EXPECT_EQ(DecodingErrors(file), QString());
+}
+
 TEST_F(RecordingControllerTest, APausedRecordingWithSoundLeavesThePauseOut) {
     TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 30);
     ASSERT_TRUE(device.Written());
