@@ -70,7 +70,8 @@ int TSoundClock::Deliver(int64_t nowUs, int frames) {
 
     int correction = 0;
     if (std::fabs(FAhead) > JumpSeconds * FRate) {
-        correction = std::max(-frames, int(std::lround(-FAhead)));
+        // At most ten seconds of silence in one packet; the rest follows with the next.
+        correction = int(std::clamp(-FAhead, double(-frames), 10.0 * FRate));
         FCarry = 0;
     } else if (std::fabs(FAhead) > QuietSeconds * FRate) {
         const double limit = MaxStretch * frames;

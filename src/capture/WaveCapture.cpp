@@ -192,7 +192,7 @@ void CheckDeviceLost(TWaveCaptureState& w) {
     }
 }
 
-// A packet recorded before the source stopped, or none.
+// Takes the oldest queued packet, or none, and clears the data event.
 AVPacket* TakeQueued(TWaveCaptureState& w) {
     std::lock_guard lock(w.QueueLock);
     AVPacket* packet = nullptr;
