@@ -37,15 +37,15 @@ public:
 
 private:
     int FRate;
-    bool FRunning = false;   // the last delivery's time is a usable reference
-    bool FSettled = false;   // the reference is set; corrections may begin
-    int64_t FLast = 0;       // time of the last delivery
-    double FExpected = 0;    // frames the system clock says should have come so far
-    int64_t FDelivered = 0;  // frames handed on so far
-    double FAhead = 0;       // FDelivered - FExpected at the least late recent arrival
-    double FCarry = 0;       // fraction of a frame of correction not yet applied
+    bool FRunning = false;    // the last delivery's time is a usable reference
+    bool FSettled = false;    // the reference is set; corrections may begin
+    int64_t FLast = 0;        // time of the last delivery
+    double FExpected = 0;     // frames the system clock says should have come so far
+    int64_t FDelivered = 0;   // frames handed on so far
+    double FAhead = 0;        // FDelivered - FExpected at the least late recent arrival
+    double FCarry = 0;        // fraction of a frame of correction not yet applied
     int64_t FWindowStart = 0; // while settling: when settling ends
-    double FWindowMax = 0;   // the largest lead in the current and the previous window
+    double FWindowMax = 0;    // the largest lead in the current and the previous window
     double FPreviousMax = 0;
 };
 

@@ -16,11 +16,11 @@ constexpr int Buffer = 1024;
 // sound is from the system clock's time at the end, in seconds (positive: too much).
 struct TRun {
     TSoundClock Clock{Rate};
-    int64_t Now = 0;         // µs, the system clock
-    double DeviceTime = 0;   // s of sound the device has recorded
+    int64_t Now = 0;       // µs, the system clock
+    double DeviceTime = 0; // s of sound the device has recorded
     int64_t DeviceFrames = 0;
     std::mt19937 Random{7};
-    int LargestStep = 0;     // the largest change to one buffer
+    int LargestStep = 0; // the largest change to one buffer
 
     void Run(double seconds, double speed, int jitterUs) {
         std::uniform_int_distribution<int> late(0, std::max(0, jitterUs));

@@ -193,8 +193,8 @@ TEST_F(RecordCommandTest, ALostSoundDeviceLeavesTheRestOfTheRecordingSilent) {
     EXPECT_EQ(Probe(file, "stream=codec_type"), QStringLiteral("video\naudio"));
     const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
     const double sound = Probe(file, "stream=duration", "a:0").toDouble();
-    EXPECT_GT(sound, 0.2);             // what was recorded before the loss is kept
-    EXPECT_GT(video - sound, 2.0);     // the pictures went on for the rest of the time
+    EXPECT_GT(sound, 0.2);         // what was recorded before the loss is kept
+    EXPECT_GT(video - sound, 2.0); // the pictures went on for the rest of the time
     EXPECT_EQ(DecodingErrors(file), QString());
 }
 
