@@ -40,7 +40,7 @@ int TSoundClock::Deliver(int64_t nowUs, int frames) {
         FLast = nowUs;
         FWindowStart = nowUs + SettleUs;
         FExpected = double(FDelivered + frames);
-        FWindowMax = FPreviousMax = FAhead = 0;
+        FWindowMax = FPreviousMax = 0;
         FCarry = 0;
         FDelivered += frames;
         return frames;
@@ -66,23 +66,23 @@ int TSoundClock::Deliver(int64_t nowUs, int frames) {
     } else {
         FWindowMax = std::max(FWindowMax, ahead);
     }
-    FAhead = std::max(FWindowMax, FPreviousMax);
+    // How far the sound is ahead of the clock (negative: behind), in frames.
+    const double lead = std::max(FWindowMax, FPreviousMax);
 
     int correction = 0;
-    if (std::fabs(FAhead) > JumpSeconds * FRate) {
+    if (std::fabs(lead) > JumpSeconds * FRate) {
         // At most ten seconds of silence in one packet; the rest follows with the next.
-        correction = int(std::clamp(-FAhead, double(-frames), 10.0 * FRate));
+        correction = int(std::clamp(-lead, double(-frames), 10.0 * FRate));
         FCarry = 0;
-    } else if (std::fabs(FAhead) > QuietSeconds * FRate) {
+    } else if (std::fabs(lead) > QuietSeconds * FRate) {
         const double limit = MaxStretch * frames;
-        FCarry += std::clamp(-FAhead * frames / (WorkOffSeconds * FRate), -limit, limit);
+        FCarry += std::clamp(-lead * frames / (WorkOffSeconds * FRate), -limit, limit);
         correction = int(FCarry);
         FCarry -= correction;
     }
     // Every later arrival sees the corrected count, and so must what was measured so far.
     FWindowMax += correction;
     FPreviousMax += correction;
-    FAhead += correction;
     FDelivered += frames + correction;
     return frames + correction;
 }

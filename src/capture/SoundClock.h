@@ -30,10 +30,8 @@ public:
     // The time until the next delivery does not count: sound was thrown away (paused).
     void Skip();
 
-    // Frames delivered so far, and how far that is ahead of the system clock in frames
-    // (negative: behind), as last measured.
+    // Frames delivered so far.
     int64_t Delivered() const { return FDelivered; }
-    double Ahead() const { return FAhead; }
 
 private:
     int FRate;
@@ -42,11 +40,10 @@ private:
     int64_t FLast = 0;        // time of the last delivery
     double FExpected = 0;     // frames the system clock says should have come so far
     int64_t FDelivered = 0;   // frames handed on so far
-    double FAhead = 0;        // FDelivered - FExpected at the least late recent arrival
     double FCarry = 0;        // fraction of a frame of correction not yet applied
     int64_t FWindowStart = 0; // while settling: when settling ends
-    double FWindowMax = 0;    // the largest lead in the current and the previous window
-    double FPreviousMax = 0;
+    double FWindowMax = 0;    // the largest lead in the current window
+    double FPreviousMax = 0;  // the same for the window before it
 };
 
 // Resamples `inFrames` interleaved sample frames (`channels`, 8-bit unsigned or 16-bit
