@@ -91,10 +91,11 @@ void StretchFrames(const uint8_t* in, int inFrames, uint8_t* out, int outFrames,
                    int bits) {
     const int bytes = bits == 8 ? 1 : 2;
     const size_t frameBytes = size_t(channels) * bytes;
+    const int silence = bits == 8 ? 0x80 : 0; // unsigned 8-bit sound is silent at 128
     if (outFrames <= 0)
         return;
     if (inFrames <= 0) {
-        std::memset(out, bits == 8 ? 0x80 : 0, size_t(outFrames) * frameBytes);
+        std::memset(out, silence, size_t(outFrames) * frameBytes);
         return;
     }
     if (outFrames == inFrames) {
@@ -103,7 +104,7 @@ void StretchFrames(const uint8_t* in, int inFrames, uint8_t* out, int outFrames,
     }
     if (outFrames > inFrames * (1 + MaxStretch) + 1) {
         std::memcpy(out, in, size_t(inFrames) * frameBytes);
-        std::memset(out + size_t(inFrames) * frameBytes, bits == 8 ? 0x80 : 0,
+        std::memset(out + size_t(inFrames) * frameBytes, silence,
                     size_t(outFrames - inFrames) * frameBytes);
         return;
     }

@@ -295,6 +295,17 @@ void ParseWaveCaptureOptions(const QString& text, TWaveCaptureOptions& o) {
 
 namespace {
 
+// The flag a handle of the option string names; a handle of 0 names none. False, with
+// the message, for a handle the table does not hold.
+bool FindFlag(AVFormatContext* s, int handle, const char* what, std::atomic<bool>*& flag) {
+    if (handle == 0)
+        return true;
+    flag = FindHandle<std::atomic<bool>>(handle);
+    if (!flag)
+        FF.av_log(s, AV_LOG_ERROR, "Invalid %s pointer\n", what);
+    return flag != nullptr;
+}
+
 int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParameters&) {
     auto* w = new TWaveCaptureState;
     StateOf(s) = w;
@@ -306,7 +317,6 @@ int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParam
     w->channels = o.Channels;
     w->bits = o.Bits;
     w->buffer_size = o.BufferSize;
-    const int pauseHandle = o.PauseHandle;
 
     if (w->sample_rate <= 0) {
         FF.av_log(s, AV_LOG_ERROR, "Bad sample rate %d\n", w->sample_rate);
@@ -320,20 +330,9 @@ int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParam
         FF.av_log(s, AV_LOG_ERROR, "Bad sample format %d\n", w->bits);
         return Fail(s, w, AVERROR(EIO));
     }
-    if (pauseHandle != 0) {
-        w->pause_flag = FindHandle<std::atomic<bool>>(pauseHandle);
-        if (!w->pause_flag) {
-            FF.av_log(s, AV_LOG_ERROR, "Invalid pause pointer\n");
-            return Fail(s, w, AVERROR(EINVAL));
-        }
-    }
-    if (o.LostHandle != 0) {
-        w->lost_flag = FindHandle<std::atomic<bool>>(o.LostHandle);
-        if (!w->lost_flag) {
-            FF.av_log(s, AV_LOG_ERROR, "Invalid lost pointer\n");
-            return Fail(s, w, AVERROR(EINVAL));
-        }
-    }
+    if (!FindFlag(s, o.PauseHandle, "pause", w->pause_flag) ||
+        !FindFlag(s, o.LostHandle, "lost", w->lost_flag))
+        return Fail(s, w, AVERROR(EINVAL));
     w->sample_format = w->bits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
     w->codec_id = w->bits == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE;
     w->block_align = std::max(1, w->channels * w->bits / 8);
@@ -383,14 +382,11 @@ int WaveReadPacket(AVFormatContext* s, AVPacket* pkt) {
             if (!woken)
                 CheckDeviceLost(w);
         }
-        if (!woken) {
-            if (AVPacket* packet = TakeQueued(w))
-                return ReturnPacket(packet, pkt);
-            if (w.stopped)
-                return AVERROR_EOF;
+        if (!woken && !w.stopped) {
             FF.av_log(s, AV_LOG_DEBUG, "wait timeout, need read again\n");
             return AVERROR(EAGAIN);
         }
+        // A packet came, or the device went away: the loop hands over what is queued.
     }
 }
 

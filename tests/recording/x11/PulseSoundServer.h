@@ -5,6 +5,8 @@
 // an ordinary source), and killing the server takes the device away from every client
 // at once, as unplugging a USB microphone or a crash of the user's sound server does.
 
+#include "RecordingMedia.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -14,9 +16,6 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
-
-#include <utility>
-#include <vector>
 
 class TPulseSoundServer {
 public:
@@ -50,15 +49,7 @@ public:
             FError = QStringLiteral("pulseaudio did not start: ") +
                      QString::fromLocal8Bit(FServer.readAll());
     }
-    ~TPulseSoundServer() {
-        Kill();
-        for (const auto& [name, value] : FSaved) {
-            if (value.isNull())
-                qunsetenv(name.constData());
-            else
-                qputenv(name.constData(), value);
-        }
-    }
+    ~TPulseSoundServer() { Kill(); }
     TPulseSoundServer(const TPulseSoundServer&) = delete;
     TPulseSoundServer& operator=(const TPulseSoundServer&) = delete;
 
@@ -76,13 +67,8 @@ public:
     void UseInThisProcess() {
         QProcessEnvironment env;
         AddClientEnvironment(env);
-        for (const QString& name : env.keys()) {
-            const QByteArray key = name.toLocal8Bit();
-            FSaved.push_back({key, qEnvironmentVariableIsSet(key.constData())
-                                       ? qgetenv(key.constData())
-                                       : QByteArray()});
-            qputenv(key.constData(), env.value(name).toLocal8Bit());
-        }
+        for (const QString& name : env.keys())
+            FEnvironment.Set(name.toLocal8Bit(), env.value(name).toLocal8Bit());
     }
 
     // Ends the server at once, without a word to its clients.
@@ -99,5 +85,5 @@ private:
     QTemporaryDir FDir;
     QProcess FServer;
     QString FError;
-    std::vector<std::pair<QByteArray, QByteArray>> FSaved; // null: was not set
+    TScopedEnvironment FEnvironment;
 };

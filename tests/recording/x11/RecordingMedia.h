@@ -22,6 +22,35 @@ inline constexpr double ToneStartHz = 300;
 inline constexpr double ToneRiseHz = 200; // per second
 inline constexpr int ToneRate = 44100;
 
+// Sets environment variables of this process and gives each back its earlier value (or
+// its absence) when it goes.
+class TScopedEnvironment {
+public:
+    TScopedEnvironment() = default;
+    TScopedEnvironment(const TScopedEnvironment&) = delete;
+    TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
+    ~TScopedEnvironment() {
+        for (auto it = FSaved.rbegin(); it != FSaved.rend(); ++it) {
+            if (it->Had)
+                qputenv(it->Name.constData(), it->Value);
+            else
+                qunsetenv(it->Name.constData());
+        }
+    }
+    void Set(const QByteArray& name, const QByteArray& value) {
+        FSaved.push_back(
+            {name, qgetenv(name.constData()), qEnvironmentVariableIsSet(name.constData())});
+        qputenv(name.constData(), value);
+    }
+
+private:
+    struct TSaved {
+        QByteArray Name, Value;
+        bool Had;
+    };
+    std::vector<TSaved> FSaved;
+};
+
 // While it lives, SDL's recording device is the disk driver reading `seconds` of the
 // tone (16-bit stereo at 44100 Hz, the format the sound source asks for) from a file
 // at `path`; SDL paces the reading at about the real rate. Sound output goes to a file
@@ -41,39 +70,24 @@ public:
         }
         FWritten = FWritten && file.write(data) == data.size();
         file.close();
-        Keep("SDL_AUDIODRIVER", "disk");
-        Keep("SDL_DISKAUDIOFILEIN", path.toLocal8Bit());
-        Keep("SDL_DISKAUDIOFILE", (path + QStringLiteral(".played")).toLocal8Bit());
-    }
-    ~TDiskSoundDevice() {
-        for (const auto& [name, value, had] : FSaved) {
-            if (had)
-                qputenv(name.constData(), value);
-            else
-                qunsetenv(name.constData());
-        }
+        FEnvironment.Set("SDL_AUDIODRIVER", "disk");
+        FEnvironment.Set("SDL_DISKAUDIOFILEIN", path.toLocal8Bit());
+        FEnvironment.Set("SDL_DISKAUDIOFILE", (path + QStringLiteral(".played")).toLocal8Bit());
     }
     TDiskSoundDevice(const TDiskSoundDevice&) = delete;
     TDiskSoundDevice& operator=(const TDiskSoundDevice&) = delete;
     bool Written() const { return FWritten; }
 
 private:
-    struct TSaved {
-        QByteArray Name, Value;
-        bool Had;
-    };
-    void Keep(const char* name, const QByteArray& value) {
-        FSaved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-        qputenv(name, value);
-    }
     bool FWritten = false;
-    std::vector<TSaved> FSaved;
+    TScopedEnvironment FEnvironment;
 };
 
 // ffprobe's answer for `entries` (for example "stream=codec_name"), one csv line per
 // stream; `stream` selects streams ("v:0", "a:0") when not empty. Frames are counted.
 inline QString Probe(const QString& file, const char* entries, const char* stream = "") {
-    QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames")};
+    QStringList args{QStringLiteral("-v"), QStringLiteral("error"),
+                     QStringLiteral("-count_frames")};
     if (*stream)
         args << QStringLiteral("-select_streams") << QString::fromLatin1(stream);
     args << QStringLiteral("-show_entries") << QString::fromLatin1(entries) << QStringLiteral("-of")
@@ -137,8 +151,8 @@ inline std::vector<TToneWindow> ToneTimes(const std::vector<int16_t>& samples,
         }
         const bool loud = std::sqrt(energy / double(n)) > 2000; // the tone's RMS is 8500
         const double hz = crossings / 2.0 / seconds;
-        windows.push_back({(double(start) + n / 2.0) / ToneRate,
-                           loud ? (hz - ToneStartHz) / ToneRiseHz : -1});
+        windows.push_back(
+            {(double(start) + n / 2.0) / ToneRate, loud ? (hz - ToneStartHz) / ToneRiseHz : -1});
     }
     return windows;
 }
