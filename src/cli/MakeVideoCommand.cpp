@@ -66,7 +66,8 @@ int RunMakeVideo(int argc, char** argv) {
     if (!read.ReadError.isEmpty())
         return run.Fail(QStringLiteral("无法读取工程文件 %1：%2").arg(project, read.ReadError));
     if (!read.Whole)
-        return run.Fail(QStringLiteral("读取工程文件 %1 时出错：文件比其内容所需的短。").arg(project));
+        return run.Fail(
+            QStringLiteral("读取工程文件 %1 时出错：文件比其内容所需的短。").arg(project));
     for (const QString& missing : read.Missing)
         std::fprintf(stderr, "vexmira-cli make-video: 找不到文件 %s\n",
                      missing.toLocal8Bit().constData());
@@ -111,8 +112,16 @@ int RunMakeVideo(int argc, char** argv) {
         PrintProgress(100, production.SongDuration(), QFileInfo(output).size());
     std::fprintf(stderr, "\n");
     if (stopped)
-        return run.Fail(QStringLiteral("stopped before the end; %1 holds the part made so far")
-                        .arg(output));
+        return run.Fail(
+            QStringLiteral("stopped before the end; %1 holds the part made so far").arg(output));
+    // A photo that could not be decoded left its frames without it: the video is not
+    // what the project describes.
+    const QStringList photoErrors = FrameComposer().PhotoErrors();
+    if (!photoErrors.isEmpty()) {
+        for (const QString& error : photoErrors)
+            run.Fail(error);
+        return run.Fail(QStringLiteral("%1 已做成，但缺少上面无法读取的图片。").arg(output));
+    }
     if (run.Status == 0)
         std::printf("%s\n", output.toLocal8Bit().constData());
     return run.Status;

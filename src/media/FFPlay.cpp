@@ -423,7 +423,12 @@ bool TPlayStream::OpenInput() {
 }
 
 bool TPlayStream::OpenAudio() {
-    AudioIndex = FF.av_find_best_stream(Input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    // The first sound stream, as the encoder and the decoder take it, wherever it stands
+    // (a cover picture may come first).
+    AudioIndex = -1;
+    for (unsigned i = 0; i < Input->nb_streams && AudioIndex < 0; ++i)
+        if (Input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            AudioIndex = int(i);
     if (AudioIndex < 0)
         return false;
     AudioStream = Input->streams[AudioIndex];

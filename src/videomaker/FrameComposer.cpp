@@ -1,10 +1,10 @@
 #include "videomaker/FrameComposer.h"
 
+#include "videomaker/PhotoReader.h"
 #include "videomaker/VideoProject.h"
 
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QImageReader>
 #include <QPainter>
 
 #include <algorithm>
@@ -77,6 +77,8 @@ int LyricsTextHeight() {
 void TFrameComposer::ResetComposer() {
     FLastRow = -2;
     FLastPhoto.clear();
+    FPhotoErrors.clear();
+    FUndecodable.clear();
     FHalfFramePeriod = (Second / FrameRate) / 2;
     BuildPhotoOrder();
 }
@@ -181,8 +183,29 @@ void TFrameComposer::DrawLyricRows(QImage& canvas, int cur) const {
 void TFrameComposer::DrawPhoto(QImage& canvas) const {
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(FitPhoto(FPhoto.width(), FPhoto.height(), canvas.width(), canvas.height()),
-                      FPhoto);
+    // The rectangle comes from the whole photo's size; the decoded picture may be smaller.
+    painter.drawImage(
+        FitPhoto(FPhotoSize.width(), FPhotoSize.height(), canvas.width(), canvas.height()), FPhoto);
+}
+
+bool TFrameComposer::LoadPhoto(const QString& pic, const QImage& canvas) {
+    // A photo known to be undecodable is tried again only when a redraw is forced.
+    if (!ForceRedraw && FUndecodable.contains(pic))
+        return false;
+    const QSize frame = canvas.size();
+    TPhotoImage photo = ReadPhoto(pic, [frame](QSize full) {
+        return FitPhoto(full.width(), full.height(), frame.width(), frame.height()).size();
+    });
+    if (photo.Image.isNull()) {
+        if (!FUndecodable.contains(pic)) {
+            FUndecodable << pic;
+            FPhotoErrors << photo.Error;
+        }
+        return false;
+    }
+    FPhoto = std::move(photo.Image);
+    FPhotoSize = photo.FullSize;
+    return true;
 }
 
 bool TFrameComposer::ComposeFrame(QImage& canvas, qint64 t) {
@@ -194,11 +217,10 @@ bool TFrameComposer::ComposeFrame(QImage& canvas, qint64 t) {
             if (pic.isEmpty()) {
                 FLastPhoto.clear();
             } else if (QFileInfo::exists(pic)) {
-                // A photo that cannot be decoded is passed over like a missing one.
-                QImage decoded = QImageReader(pic).read();
-                if (!decoded.isNull()) {
+                // A photo that cannot be decoded is passed over like a missing one; its
+                // error is kept for the caller to report.
+                if (LoadPhoto(pic, canvas)) {
                     FLastPhoto = pic;
-                    FPhoto = std::move(decoded);
                     DrawPhoto(canvas);
                     if (!p.Rows.isEmpty())
                         DrawLyricRows(canvas, CurrentRow(t));

@@ -52,17 +52,27 @@ public:
     bool ComposeFrame(QImage& canvas, qint64 t);
 
     const QStringList& PhotoOrder() const { return FPhotoOrder; }
+    // The picture errors of the photos that could not be decoded since the last reset,
+    // one for each such photo, in the order they came up. The frames pass such a photo
+    // over as if it were missing.
+    const QStringList& PhotoErrors() const { return FPhotoErrors; }
     const QString& LastPhoto() const { return FLastPhoto; }
     qint64 HalfFramePeriod() const { return FHalfFramePeriod; }
 
 private:
     QStringList FPhotoOrder;
     QString FLastPhoto;
-    QImage FPhoto; // the decoded LastPhoto
+    QImage FPhoto;    // the decoded LastPhoto, at most at the size it is drawn
+    QSize FPhotoSize; // the upright size of the whole LastPhoto
+    QStringList FPhotoErrors;
+    QStringList FUndecodable; // the photos that gave FPhotoErrors
     int FLastRow = -2;
     qint64 FHalfFramePeriod = (1000000 / FrameRate) / 2;
 
     void DrawPhoto(QImage& canvas) const;
+    // Decodes `pic` for `canvas` into FPhoto; false (noting the error once) when it
+    // cannot be decoded.
+    bool LoadPhoto(const QString& pic, const QImage& canvas);
 };
 
 // The composer of the program, shared by the preview window and the production dialog

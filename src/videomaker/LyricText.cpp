@@ -123,6 +123,77 @@ std::optional<QString> DecodeGb18030(const QByteArray& bytes) {
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(out.constData()), written / 2);
 }
 
+// What a UTF-8 reading of some bytes finds: well-formed sequences of two to four bytes,
+// and faults (a byte that starts no well-formed sequence).
+struct TUtf8Count {
+    qsizetype MultiByte = 0;
+    qsizetype Faults = 0;
+};
+
+TUtf8Count CountUtf8(const QByteArray& bytes) {
+    TUtf8Count count;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    auto continuation = [&](qsizetype i) { return i < n && (p[i] & 0xC0) == 0x80; };
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        // The length of the sequence and the range its second byte must lie in (which
+        // rules out overlong forms, surrogates and values above U+10FFFF).
+        qsizetype length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3;
+            low = b == 0xE0 ? 0xA0 : 0x80;
+            high = b == 0xED ? 0x9F : 0xBF;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4;
+            low = b == 0xF0 ? 0x90 : 0x80;
+            high = b == 0xF4 ? 0x8F : 0xBF;
+        }
+        bool wellFormed = length > 0 && i + 1 < n && p[i + 1] >= low && p[i + 1] <= high;
+        for (qsizetype k = 2; wellFormed && k < length; ++k)
+            wellFormed = continuation(i + k);
+        if (wellFormed) {
+            ++count.MultiByte;
+            i += length;
+        } else {
+            ++count.Faults;
+            ++i;
+        }
+    }
+    return count;
+}
+
+// The bytes that start no well-formed GB18030 character (one, two or four bytes long).
+qsizetype CountGb18030Faults(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    auto in = [&](qsizetype i, unsigned char low, unsigned char high) {
+        return i < n && p[i] >= low && p[i] <= high;
+    };
+    qsizetype faults = 0;
+    for (qsizetype i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            ++i;
+        } else if (in(i, 0x81, 0xFE) && (in(i + 1, 0x40, 0x7E) || in(i + 1, 0x80, 0xFE))) {
+            i += 2;
+        } else if (in(i, 0x81, 0xFE) && in(i + 1, 0x30, 0x39) && in(i + 2, 0x81, 0xFE) &&
+                   in(i + 3, 0x30, 0x39)) {
+            i += 4;
+        } else {
+            ++faults;
+            ++i;
+        }
+    }
+    return faults;
+}
+
 } // namespace
 
 QString NormalizeTimeTag(QStringView tag) {
@@ -244,9 +315,17 @@ QString DecodeLyricBytes(const QByteArray& bytes) {
         QStringDecoder d(QStringDecoder::Utf16BE);
         return d.decode(bytes.mid(2));
     }
+    // Without a mark the bytes are UTF-8 or GB18030, whichever reads them with fewer
+    // faults. Chinese GB18030 text is nearly never well-formed UTF-8, while UTF-8 text
+    // reads as GB18030 without a fault but wrongly: each well-formed UTF-8 sequence of
+    // several bytes counts as a fault of the GB18030 reading. A stray byte in UTF-8 text
+    // thus stays one replacement character.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
+        return text;
+    const TUtf8Count asUtf8 = CountUtf8(bytes);
+    if (asUtf8.Faults < asUtf8.MultiByte + CountGb18030Faults(bytes))
         return text;
     if (auto gb = DecodeGb18030(bytes))
         return *gb;

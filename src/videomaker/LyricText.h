@@ -45,8 +45,9 @@ QString MergeLyricLines(const QString& lyricText);
 QStringList SplitTextLines(const QString& text);
 
 // Decodes the bytes of a lyric file: a byte-order mark selects UTF-8, UTF-16LE or
-// UTF-16BE; without one the bytes are UTF-8 when they are valid UTF-8 and GB18030
-// (the Chinese ANSI code page) otherwise.
+// UTF-16BE; without one the bytes are read as UTF-8 or as GB18030 (the Chinese ANSI
+// code page), whichever reads them with fewer faults, and a byte that does not fit is
+// replaced by U+FFFD.
 QString DecodeLyricBytes(const QByteArray& bytes);
 
 // Every line of `text` split (SplitLyricLine) and then sorted (SortLyricLines).

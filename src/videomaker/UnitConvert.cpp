@@ -4,6 +4,7 @@
 #include "platform/Prompts.h"
 #include "platform/Shell.h"
 #include "videomaker/DialogSupport.h"
+#include "videomaker/FrameComposer.h"
 #include "videomaker/VideoProject.h"
 
 #include <QCloseEvent>
@@ -123,7 +124,8 @@ void TFmConvert::BtnSaveAsClick() {
     options.Kind = TFileDialogOptions::fkSave;
     const QString filter = VideoFileFilter(extension);
     options.Filter = filter.isEmpty() ? DefaultFilter : filter;
-    options.DefaultExt = filter.isEmpty() ? QString() : extension;
+    // The current name's extension, whatever it is, completes a name typed without one.
+    options.DefaultExt = extension;
     options.InitialDir = info.path();
     options.FileName = info.fileName();
     options.OverwritePrompt = true;
@@ -132,7 +134,7 @@ void TFmConvert::BtnSaveAsClick() {
     // refused here as well.
     if (!result.Accepted || result.Files.isEmpty())
         return;
-    const QString chosen = result.Files.first();
+    const QString chosen = WithDefaultExtension(result.Files.first(), options.DefaultExt);
     if (!QFileInfo(QFileInfo(chosen).path()).isDir()) {
         ShowMessage(this, QStringLiteral("文件夹 %1 不存在。").arg(QFileInfo(chosen).path()),
                     miWarning);
@@ -185,6 +187,13 @@ void TFmConvert::FFEncoderTerminate(const TTerminateInfo& info) {
         SetIdle(true);
     if (info.Exception)
         ShowMessage(this, info.ExceptionMsg, miWarning);
+    // Photos that could not be decoded are missing from the video; say which.
+    const QStringList photoErrors = FrameComposer().PhotoErrors();
+    if (info.TaskIndex < 0 && !photoErrors.isEmpty())
+        ShowMessage(this,
+                    QStringLiteral("视频里缺少下面无法读取的图片。\r\n") +
+                        photoErrors.join(QStringLiteral("\r\n")),
+                    miWarning);
 }
 
 void TFmConvert::SetIdle(bool idle) {

@@ -4,6 +4,7 @@
 #include "platform/SafeFile.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/LyricText.h"
+#include "videomaker/PhotoReader.h"
 #include "videomaker/ProjectFile.h"
 #include "videomaker/UnitAdjustTime.h"
 #include "videomaker/UnitConvert.h"
@@ -17,7 +18,6 @@
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPainter>
 
 #include <cmath>
@@ -49,13 +49,25 @@ QString WithExtension(const QString& path, const QString& ext) {
     return info.path() + u'/' + info.completeBaseName() + ext;
 }
 
-// Decodes a photo; a null image with `error` set when it cannot be read.
-QImage ReadPhoto(const QString& path, QString& error) {
-    QImageReader reader(path);
-    QImage image = reader.read();
-    if (image.isNull())
-        error = QStringLiteral("无法读取图片文件 %1：%2").arg(path, reader.errorString());
-    return image;
+// The size a `photo` sized picture is drawn at in a thumbnail: its longer side 76 pixels.
+QSize ThumbnailDrawnSize(QSize photo) {
+    int w = ThumbnailSize, h = ThumbnailSize;
+    // std::nearbyint rounds an exact half to the even neighbour.
+    if (photo.height() < photo.width())
+        h = static_cast<int>(
+            std::nearbyint(static_cast<double>(photo.height()) / photo.width() * ThumbnailSize));
+    else
+        w = static_cast<int>(
+            std::nearbyint(static_cast<double>(photo.width()) / photo.height() * ThumbnailSize));
+    return {w, h};
+}
+
+// Decodes a photo upright at its thumbnail's size; a null image with `error` set when it
+// cannot be read.
+QImage ReadThumbnailPhoto(const QString& path, QString& error) {
+    TPhotoImage photo = ReadPhoto(path, ThumbnailDrawnSize);
+    error = photo.Error;
+    return std::move(photo.Image);
 }
 
 QPixmap ThumbnailPixmap(const QImage& thumbnail, const QColor& background) {
@@ -72,14 +84,8 @@ QImage MakeThumbnail(const QImage& photo, const QColor& background) {
     thumb.fill(background);
     if (photo.isNull() || photo.width() <= 0 || photo.height() <= 0)
         return thumb;
-    int w = ThumbnailSize, h = ThumbnailSize;
-    // std::nearbyint rounds an exact half to the even neighbour.
-    if (photo.height() < photo.width())
-        h = static_cast<int>(
-            std::nearbyint(static_cast<double>(photo.height()) / photo.width() * ThumbnailSize));
-    else
-        w = static_cast<int>(
-            std::nearbyint(static_cast<double>(photo.width()) / photo.height() * ThumbnailSize));
+    const QSize drawn = ThumbnailDrawnSize(photo.size());
+    const int w = drawn.width(), h = drawn.height();
     QPainter painter(&thumb);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(QRect((ThumbnailSize - w) / 2, (ThumbnailSize - h) / 2, w, h), photo);
@@ -278,7 +284,7 @@ int TVideoMakePage::AddPhotos(const QStringList& files) {
     QString error;
     list->setUpdatesEnabled(false);
     for (const QString& file : files) {
-        const QImage photo = ReadPhoto(file, error);
+        const QImage photo = ReadThumbnailPhoto(file, error);
         if (photo.isNull())
             break;
         AppendPhotoItem(file, MakeThumbnail(photo, background));
@@ -461,7 +467,7 @@ bool TVideoMakePage::ReadProject(const QString& fileName) {
         // (the frames pass it over) and is named in the picture error after the reading,
         // so the rest of the project still opens.
         QString error;
-        AppendPhotoItem(photo, MakeThumbnail(ReadPhoto(photo, error), background));
+        AppendPhotoItem(photo, MakeThumbnail(ReadThumbnailPhoto(photo, error), background));
         if (!error.isEmpty())
             undecodable << error;
     }

@@ -47,14 +47,15 @@ bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* aud
         *error = refusal.arg(decoder.LastErrMsg());
         return false;
     }
-    const bool sound = decoder.IsAudioStream(0);
-    const TAudioStreamInfo info = decoder.AudioStreamInfos(0);
+    // The first sound stream, wherever it stands: some taggers put the cover first.
+    const bool sound = decoder.FirstAudioStreamIndex() >= 0;
+    const TAudioStreamInfo info = sound ? decoder.FirstAudioStreamInfo() : TAudioStreamInfo();
     // A stream without its own length takes the file's, as players show it.
     const qint64 duration =
         info.DurationScaled > 0 ? info.DurationScaled : decoder.FileStreamInfo().Duration;
     decoder.CloseFile();
     if (!sound) {
-        *error = refusal.arg(QStringLiteral("它的第一个流不是声音"));
+        *error = refusal.arg(QStringLiteral("它没有声音流"));
         return false;
     }
     if (duration <= 0) {

@@ -16,20 +16,20 @@
 // and the encoder writes both into MP4, WMV, AVI or MOV. Shared by the production dialog
 // and by vexmira-cli make-video, so both produce the same file. Main thread only.
 
-// What the song's first stream tells about its sound.
+// What the song's first sound stream tells about its sound.
 struct TSongAudio {
-    int BitRate = 0;         // bits per second
+    int BitRate = 0; // bits per second
     int SampleRate = 0;
     int Channels = 0;
-    qint64 Duration = 0;     // microseconds
+    qint64 Duration = 0; // microseconds
 };
 
-// Reads the song's sound parameters with `decoder` (loading its libraries when needed).
-// The song must open and its first stream must be a sound stream with a known length;
+// Reads the song's sound parameters with `decoder` (loading its libraries when needed)
+// from its first sound stream, which need not be the file's first stream (a cover picture
+// may come before it). The song must open and have a sound stream with a known length;
 // otherwise false with the reason in `error`. A bit rate, sample rate or channel count
 // the file does not give is replaced by 128 kbit/s, 44100 Hz and 2 channels.
-bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* audio,
-                   QString* error);
+bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* audio, QString* error);
 
 // The output options of a lyrics video into `fileName` at `frameSize` ("width*height"):
 // 2 pictures per second, MPEG-4 video at 5 Mbit/s (WMV: wmv2 and wmav2; AVI: MP3 sound),

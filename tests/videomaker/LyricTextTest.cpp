@@ -144,6 +144,68 @@ TEST(LyricFile, EncodingsAreRecognised) {
     }
 }
 
+// Bytes of `text` in GB18030, written by the iconv tool.
+QByteArray Gb18030ByIconv(const QString& text) {
+    QProcess iconv;
+    iconv.start(QStringLiteral("iconv"), {QStringLiteral("-f"), QStringLiteral("UTF-8"),
+                                          QStringLiteral("-t"), QStringLiteral("GB18030")});
+    iconv.write(text.toUtf8());
+    iconv.closeWriteChannel();
+    if (!iconv.waitForFinished(30000) || iconv.exitCode() != 0)
+        return {};
+    return iconv.readAllStandardOutput();
+}
+
+// A file without a byte-order mark is UTF-8 or GB18030, whichever reads it with fewer
+// faults: a stray byte spoils only itself, in either encoding.
+TEST(LyricFile, AStrayByteSpoilsOnlyItself) {
+    const QString text = S("[00:01.00]月亮代表我的心\r\n[00:05.50]你问我爱你有多深\r\n"
+                           "[00:10.00]我爱你有几分 (live)\r\n[00:15.00]我的情也真\r\n");
+    const QString replacement(QChar::ReplacementCharacter);
+    const QByteArray utf8 = text.toUtf8();
+
+    // One byte that is no UTF-8 at all, inside the second line.
+    QByteArray bytes = utf8;
+    const qsizetype at = utf8.indexOf(QByteArray("\xE4\xBD\xA0")); // 你
+    bytes.insert(at, '\xFF');
+    QString expected = text;
+    expected.insert(text.indexOf(S("你")), replacement);
+    EXPECT_EQ(DecodeLyricBytes(bytes), expected);
+
+    // A Latin-1 letter in an otherwise UTF-8 file, and a file cut inside its last
+    // character: every other line reads as written.
+    bytes = utf8;
+    bytes.replace(QByteArray("live"), QByteArray("caf\xE9"));
+    const QString latin = DecodeLyricBytes(bytes);
+    EXPECT_TRUE(latin.contains(S("[00:10.00]我爱你有几分 (caf") + replacement + u')'))
+        << latin.toStdString();
+    EXPECT_TRUE(latin.startsWith(text.left(text.indexOf(S("[00:10.00]")))));
+    const QByteArray cut = utf8.left(utf8.size() - 3); // "真" loses its last byte ("\r\n" gone)
+    const QString cutText = DecodeLyricBytes(cut);
+    EXPECT_TRUE(cutText.startsWith(text.left(text.indexOf(S("真"))))) << cutText.toStdString();
+    EXPECT_TRUE(cutText.endsWith(replacement)) << cutText.toStdString();
+
+    // GB18030 files stay GB18030, also with a stray byte of their own and when short.
+    const QByteArray gb = Gb18030ByIconv(text);
+    ASSERT_FALSE(gb.isEmpty());
+    EXPECT_EQ(DecodeLyricBytes(gb), text);
+    QByteArray gbStray = gb;
+    gbStray.insert(gb.indexOf("[00:05.50]"), '\x80');
+    expected = text;
+    expected.insert(text.indexOf(S("[00:05.50]")), replacement);
+    EXPECT_EQ(DecodeLyricBytes(gbStray), expected);
+    for (const char* shortText : {"中国", "[00:01.00]中国\r\n", "你好", "歌"})
+        EXPECT_EQ(DecodeLyricBytes(Gb18030ByIconv(S(shortText))), S(shortText)) << shortText;
+
+    // Plain ASCII, and files with a byte-order mark, are read as before.
+    EXPECT_EQ(DecodeLyricBytes(QByteArray("[00:01.00]hello\r\n")), S("[00:01.00]hello\r\n"));
+    EXPECT_EQ(DecodeLyricBytes(QByteArray("\xEF\xBB\xBF") + utf8), text);
+    QStringEncoder utf16le(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+    QStringEncoder utf16be(QStringEncoder::Utf16BE, QStringEncoder::Flag::WriteBom);
+    EXPECT_EQ(DecodeLyricBytes(utf16le.encode(text)), text);
+    EXPECT_EQ(DecodeLyricBytes(utf16be.encode(text)), text);
+}
+
 TEST(LyricFile, UnreadableFileLeavesTheTextAlone) {
     TSandbox box;
     QString text = S("[00:01.00]kept\r\n");
