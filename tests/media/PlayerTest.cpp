@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -272,6 +273,63 @@ TEST_F(PlayerTest, PlayTimeStopsOrLoops) {
         rewinds += i > 0 && FPositions[i] < FPositions[i - 1];
     }
     EXPECT_GE(rewinds, 2);
+}
+
+// A song whose first stream is its cover picture plays its first sound stream, also
+// when a later one is marked as the default.
+TEST_F(PlayerTest, PlaysTheFirstSoundStreamAfterACover) {
+    const QString cover = Song("cover.png");
+    QImage picture(100, 100, QImage::Format_RGB32);
+    picture.fill(Qt::magenta);
+    ASSERT_TRUE(picture.save(cover));
+    const QString song = Song("cover-first.mka");
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-nostdin",
+                                            "-v",
+                                            "error",
+                                            "-y",
+                                            "-i",
+                                            cover,
+                                            "-f",
+                                            "lavfi",
+                                            "-i",
+                                            "sine=frequency=441:sample_rate=22050:duration=0.5",
+                                            "-f",
+                                            "lavfi",
+                                            "-i",
+                                            "sine=frequency=1000:sample_rate=48000:duration=0.5",
+                                            "-map",
+                                            "0:v",
+                                            "-map",
+                                            "1:a",
+                                            "-map",
+                                            "2:a",
+                                            "-ac:a:1",
+                                            "2",
+                                            "-c:v",
+                                            "mjpeg",
+                                            "-c:a",
+                                            "pcm_s16le",
+                                            "-disposition:v",
+                                            "attached_pic",
+                                            "-disposition:a:0",
+                                            "0",
+                                            "-disposition:a:1",
+                                            "default",
+                                            song});
+    ASSERT_TRUE(ffmpeg.waitForFinished(30000));
+    ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+
+    ASSERT_TRUE(FPlayer->Open(song, 0, false)) << FPlayer->LastErrMsg().toStdString();
+    EXPECT_EQ(FPlayer->AudioSampleRate(), 22050);
+    EXPECT_EQ(FPlayer->AudioChannels(), 1);
+    ASSERT_TRUE(PumpUntil([&] { return Count(psEnd) > 0; }, 10000));
+    FPlayer->Stop(true);
+    const std::vector<int16_t> played = ReadSamples(FOutput);
+    const size_t p0 = FirstNonZero(played);
+    ASSERT_LT(p0, played.size()) << "nothing was played";
+    // Half a second of the 22050 Hz mono tone, within one buffer.
+    EXPECT_NEAR(double(LastNonZero(played) - p0 + 1), 22050 / 2.0, 1024);
 }
 
 TEST_F(PlayerTest, OpenFailuresLeaveTheirMessage) {

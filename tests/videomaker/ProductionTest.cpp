@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 #include <cmath>
@@ -44,10 +45,48 @@ protected:
     // A sine song of `seconds` made by the ffmpeg tool, in the format of `name`.
     QString Song(const QString& name, double seconds) {
         const QString path = Box.File(name);
-        EXPECT_TRUE(MakeFixture({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                 QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1")
-                                     .arg(seconds),
-                                 QStringLiteral("-ac"), QStringLiteral("2"), path}));
+        EXPECT_TRUE(MakeFixture(
+            {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
+             QStringLiteral("-ac"), QStringLiteral("2"), path}));
+        return path;
+    }
+    // A song of `seconds` whose first stream is its cover picture (then a 22050 Hz mono
+    // tone and a 48000 Hz stereo one marked as the default), as some taggers write it.
+    QString SongWithCoverFirst(const QString& name, double seconds) {
+        const QString cover = Box.File(QStringLiteral("cover.png"));
+        QImage picture(200, 200, QImage::Format_RGB32);
+        picture.fill(Qt::magenta);
+        EXPECT_TRUE(picture.save(cover));
+        const QString path = Box.File(name);
+        const QString sine = QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3");
+        EXPECT_TRUE(MakeFixture({QStringLiteral("-i"),
+                                 cover,
+                                 QStringLiteral("-f"),
+                                 QStringLiteral("lavfi"),
+                                 QStringLiteral("-i"),
+                                 sine.arg(440).arg(22050).arg(seconds),
+                                 QStringLiteral("-f"),
+                                 QStringLiteral("lavfi"),
+                                 QStringLiteral("-i"),
+                                 sine.arg(1000).arg(48000).arg(seconds),
+                                 QStringLiteral("-map"),
+                                 QStringLiteral("0:v"),
+                                 QStringLiteral("-map"),
+                                 QStringLiteral("1:a"),
+                                 QStringLiteral("-map"),
+                                 QStringLiteral("2:a"),
+                                 QStringLiteral("-ac:a:1"),
+                                 QStringLiteral("2"),
+                                 QStringLiteral("-c:v"),
+                                 QStringLiteral("mjpeg"),
+                                 QStringLiteral("-disposition:v"),
+                                 QStringLiteral("attached_pic"),
+                                 QStringLiteral("-disposition:a:0"),
+                                 QStringLiteral("0"),
+                                 QStringLiteral("-disposition:a:1"),
+                                 QStringLiteral("default"),
+                                 path}));
         return path;
     }
     void SetLyrics(const QString& text) {
@@ -77,9 +116,10 @@ QImage FrameAt(const QString& path, double seconds, int w, int h) {
     QProcess process;
     process.start(QStringLiteral("ffmpeg"),
                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-ss"),
-                   QString::number(seconds), QStringLiteral("-i"), path, QStringLiteral("-frames:v"),
-                   QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
-                   QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-")});
+                   QString::number(seconds), QStringLiteral("-i"), path,
+                   QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                   QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+                   QStringLiteral("-")});
     process.waitForFinished(60000);
     const QByteArray bytes = process.readAllStandardOutput();
     if (bytes.size() != w * h * 3)
@@ -134,8 +174,8 @@ TEST(ProductionTexts, ProposedNamesAndPercentages) {
 
 TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     const TSongAudio song{192000, 48000, 1, 10000000};
-    const TOutputOptions mp4 = BuildLyricsVideoOptions(QStringLiteral("/t/a.MP4"),
-                                                       QStringLiteral("640*360"), song);
+    const TOutputOptions mp4 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.MP4"), QStringLiteral("640*360"), song);
     EXPECT_EQ(mp4.VideoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(mp4.AudioCodec, QStringLiteral("aac")); // Debian's FFmpeg has no libfaac
     EXPECT_TRUE(mp4.ExtOptions.startsWith(QStringLiteral("astrict=experimental\r\n")));
@@ -147,13 +187,13 @@ TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     EXPECT_EQ(mp4.AudioChannels, 1);
     EXPECT_TRUE(mp4.DisableSubtitle);
 
-    const TOutputOptions wmv = BuildLyricsVideoOptions(QStringLiteral("/t/a.wmv"),
-                                                       QStringLiteral("320*240"), song);
+    const TOutputOptions wmv =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.wmv"), QStringLiteral("320*240"), song);
     EXPECT_EQ(wmv.VideoCodec, QStringLiteral("wmv2"));
     EXPECT_EQ(wmv.AudioCodec, QStringLiteral("wmav2"));
     EXPECT_FALSE(wmv.ExtOptions.contains(QStringLiteral("astrict")));
-    const TOutputOptions avi = BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"),
-                                                       QStringLiteral("320*240"), song);
+    const TOutputOptions avi =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"), QStringLiteral("320*240"), song);
     EXPECT_EQ(avi.VideoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(avi.AudioCodec, QStringLiteral("libmp3lame"));
     EXPECT_FALSE(avi.ExtOptions.contains(QStringLiteral("astrict")));
@@ -239,8 +279,8 @@ TEST_F(Production, EachFormatUsesItsCodecs) {
         int Type;
         const char *Video, *Audio;
     };
-    for (const TCase& c : {TCase{1, "wmv2", "wmav2"}, TCase{2, "mpeg4", "mp3"},
-                           TCase{3, "mpeg4", "aac"}}) {
+    for (const TCase& c :
+         {TCase{1, "wmv2", "wmav2"}, TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"}}) {
         TFmConvert dialog;
         dialog.SetFileName(Box.File(QStringLiteral("s.mp4")));
         dialog.ComboBoxVideoType()->setCurrentIndex(c.Type);
@@ -330,7 +370,8 @@ TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
     data.LyricText = QStringLiteral("[00:00.00]hello\r\n");
     data.PhotoNames = {QStringLiteral("red.png")};
     const QString project = Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
-    const QString cli = qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
+    const QString cli =
+        qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
 
     QProcess run;
     run.setWorkingDirectory(Box.Path());
@@ -356,12 +397,147 @@ TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
                     QStringLiteral("-o"), QStringLiteral("x.mp4")});
     ASSERT_TRUE(run.waitForFinished(60000));
     EXPECT_NE(run.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("none.lmmc")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("none.lmmc")));
     QFile::remove(song);
     run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
                     QStringLiteral("x.mp4")});
     ASSERT_TRUE(run.waitForFinished(60000));
     EXPECT_NE(run.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("song.mp3")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("song.mp3")));
     EXPECT_FALSE(QFile::exists(Box.Path() + QStringLiteral("/x.mp4")));
+}
+
+// A 48-megapixel photo makes the video its 3-megapixel copy makes.
+TEST_F(Production, ABigPhotoMakesTheVideoOfItsSmallCopy) {
+    VideoProject().SetAudioFile(Song(QStringLiteral("s.wav"), 2));
+    SetLyrics(QStringLiteral("[00:00.00]row\r\n"));
+    VideoMakeSettings().LyricsVideoWidth = 480;
+    VideoMakeSettings().LyricsVideoHeight = 270;
+    QImage scene(2000, 1500, QImage::Format_RGB32);
+    scene.fill(QColor(90, 160, 230));
+    {
+        QPainter p(&scene);
+        p.fillRect(QRect(200, 300, 700, 600), QColor(220, 30, 30));
+        p.fillRect(QRect(1100, 700, 600, 700), QColor(40, 170, 60));
+    }
+    const QString source = Box.File(QStringLiteral("scene.png"));
+    ASSERT_TRUE(scene.save(source));
+    QImage frames[2];
+    const int widths[2] = {8000, 2000};
+    for (int i = 0; i < 2; ++i) {
+        const QString photo = Box.File(QStringLiteral("photo%1.jpg").arg(widths[i]));
+        ASSERT_TRUE(MakeFixture({QStringLiteral("-i"), source, QStringLiteral("-vf"),
+                                 QStringLiteral("scale=%1:-1:flags=lanczos").arg(widths[i]),
+                                 QStringLiteral("-q:v"), QStringLiteral("2"), photo}));
+        VideoProject().Photos = {photo};
+        TFmConvert dialog;
+        dialog.SetFileName(Box.File(QStringLiteral("v%1.mp4").arg(widths[i])));
+        Produce(dialog);
+        frames[i] = FrameAt(dialog.FileName(), 1.0, 480, 270);
+        ASSERT_FALSE(frames[i].isNull());
+    }
+    EXPECT_TRUE(Asked.Messages.isEmpty()) << Asked.Messages.value(0).Text.toStdString();
+    EXPECT_LT(MeanDifference(frames[0], frames[1]), 6.0);
+    // The photo is there, fitted between bars of the background.
+    EXPECT_GT(CountNear(frames[0], QColor(220, 30, 30), 40), 5000);
+    EXPECT_GT(CountNear(frames[0].copy(0, 0, 50, 270), QColor(0, 0, 128), 30), 50 * 270 * 9 / 10);
+}
+
+// A song whose first stream is its cover picture gives its first sound stream.
+TEST_F(Production, ASongWithItsCoverFirstGivesItsFirstSound) {
+    const QString song = SongWithCoverFirst(QStringLiteral("cover-first.mka"), 3);
+    TFFDecoder decoder;
+    TSongAudio audio;
+    QString error;
+    ASSERT_TRUE(ReadSongAudio(decoder, song, &audio, &error)) << error.toStdString();
+    EXPECT_EQ(audio.SampleRate, 22050);
+    EXPECT_EQ(audio.Channels, 1);
+    EXPECT_NEAR(audio.Duration / 1e6, 3.0, 0.1);
+
+    VideoProject().SetAudioFile(song);
+    SetLyrics(QStringLiteral("[00:00.00]row\r\n"));
+    TFmConvert dialog;
+    dialog.SetFileName(Box.File(QStringLiteral("cover.mp4")));
+    Produce(dialog);
+    EXPECT_TRUE(Asked.Messages.isEmpty()) << Asked.Messages.value(0).Text.toStdString();
+    const TProbe probe = ProbeFile(dialog.FileName());
+    ASSERT_TRUE(probe.Ok);
+    const TProbedStream* video = probe.First(QStringLiteral("video"));
+    const TProbedStream* sound = probe.First(QStringLiteral("audio"));
+    ASSERT_TRUE(video && sound);
+    EXPECT_EQ(video->Width, 320); // the frames, not the cover
+    EXPECT_EQ(sound->SampleRate, 22050);
+    EXPECT_EQ(sound->Channels, 1);
+    EXPECT_NEAR(sound->Duration, 3.0, 0.3);
+}
+
+// The save dialog offers the filter of a known format and takes the current name's
+// extension, whatever it is, for a name typed without one.
+TEST_F(Production, SaveAsKeepsTheCurrentExtension) {
+    TFmConvert dialog;
+    struct TCase {
+        const char *Current, *Filter, *DefaultExt, *Typed, *Result;
+    };
+    for (const TCase& c : {TCase{"song.AVI", "AVI格式(*.avi)|*.avi", "avi", "clip", "clip.avi"},
+                           TCase{"song.mov", "MOV格式(*.mov)|*.mov", "mov", "clip.mp4", "clip.mp4"},
+                           TCase{"song.mkv", "MP4|*.MP4", "mkv", "clip", "clip.mkv"},
+                           TCase{"song", "MP4|*.MP4", "", "clip", "clip"}}) {
+        dialog.SetFileName(Box.File(QString::fromUtf8(c.Current)));
+        Asked.FileAnswers.push_back(
+            TScriptedPrompts::Choose({Box.File(QString::fromUtf8(c.Typed))}));
+        dialog.BtnSaveAsClick();
+        ASSERT_FALSE(Asked.FileDialogs.isEmpty());
+        const TFileDialogOptions& asked = Asked.FileDialogs.last();
+        EXPECT_EQ(asked.Filter, QString::fromUtf8(c.Filter)) << c.Current;
+        EXPECT_EQ(asked.DefaultExt, QString::fromUtf8(c.DefaultExt)) << c.Current;
+        EXPECT_EQ(asked.FileName, QFileInfo(QString::fromUtf8(c.Current)).fileName());
+        EXPECT_EQ(asked.InitialDir, Box.Path());
+        EXPECT_TRUE(asked.OverwritePrompt);
+        EXPECT_EQ(dialog.FileName(), Box.File(QString::fromUtf8(c.Result))) << c.Current;
+    }
+    // The format list is not changed by it.
+    EXPECT_EQ(dialog.ComboBoxVideoType()->currentIndex(), 0);
+}
+
+// A photo that cannot be decoded is missing from the video: the dialog and the command
+// line say which, and the command fails although the video is made.
+TEST_F(Production, AnUndecodablePhotoIsReported) {
+    const QString song = Song(QStringLiteral("proj/song.wav"), 2);
+    QImage red(64, 48, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString good = Box.File(QStringLiteral("proj/red.png"));
+    ASSERT_TRUE(red.save(good));
+    const QString bad =
+        Box.Write(QStringLiteral("proj/bad.jpg"), QByteArray("\xFF\xD8\xFF\xE0 no picture"));
+
+    VideoProject().SetAudioFile(song);
+    VideoProject().Photos = {bad, good};
+    VideoMakeSettings().PictureAccording = false;
+    VideoMakeSettings().PictureDuration = 1;
+    TFmConvert dialog;
+    dialog.SetFileName(Box.File(QStringLiteral("v.mp4")));
+    Produce(dialog);
+    ASSERT_EQ(Asked.Messages.size(), 1);
+    EXPECT_EQ(Asked.Messages[0].Icon, miWarning);
+    EXPECT_TRUE(Asked.Messages[0].Text.contains(QStringLiteral("无法读取图片文件 ") + bad))
+        << Asked.Messages[0].Text.toStdString();
+    EXPECT_TRUE(ProbeFile(dialog.FileName()).Ok);
+
+    TProjectData data;
+    data.AudioName = QStringLiteral("song.wav");
+    data.Settings.PictureAccording = false;
+    data.Settings.PictureDuration = 1;
+    data.PhotoNames = {QStringLiteral("bad.jpg"), QStringLiteral("red.png")};
+    const QString project = Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
+    QProcess run;
+    run.start(qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli"),
+              {QStringLiteral("make-video"), project, QStringLiteral("-o"),
+               Box.File(QStringLiteral("c.mp4"))});
+    ASSERT_TRUE(run.waitForFinished(120000));
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    EXPECT_NE(run.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("无法读取图片文件 ") + bad)) << err.toStdString();
+    EXPECT_TRUE(ProbeFile(Box.File(QStringLiteral("c.mp4"))).Ok);
 }

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeWidget>
@@ -317,6 +318,44 @@ TEST_F(VideoMakePageTest, ThumbnailsKeepTheProportionsOnTheBackground) {
     EXPECT_EQ(u.pixelColor(26, 40), QColor(Qt::green));
     EXPECT_EQ(u.pixelColor(48, 40), QColor(Qt::green));
     EXPECT_EQ(u.pixelColor(49, 40), QColor(Qt::black));
+}
+
+// A 48-megapixel phone photo stored sideways is added like any photo, its thumbnail
+// upright: red above green, between bars of the background.
+TEST_F(VideoMakePageTest, ABigSidewaysPhoneThumbnailIsUpright) {
+    VideoMakeSettings().BackGroundColor = 0x00800000; // navy
+    const QString photo = Box.File(QStringLiteral("phone.jpg"));
+    // Stored 8000 × 6000, red on the left and green on the right.
+    QProcess tool;
+    tool.start(QStringLiteral("ffmpeg"),
+               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                QStringLiteral("color=c=red:s=4000x6000"), QStringLiteral("-f"),
+                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                QStringLiteral("color=c=0x00FF00:s=4000x6000"), QStringLiteral("-filter_complex"),
+                QStringLiteral("hstack"), QStringLiteral("-frames:v"), QStringLiteral("1"), photo});
+    ASSERT_TRUE(tool.waitForFinished(120000) && tool.exitCode() == 0);
+    // Orientation 6: shown turned a quarter clockwise, so the left side comes on top.
+    tool.start(QStringLiteral("exiftool"),
+               {QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-overwrite_original"),
+                QStringLiteral("-Orientation=6"), photo});
+    ASSERT_TRUE(tool.waitForFinished(60000) && tool.exitCode() == 0);
+
+    AddPhotos({photo});
+    EXPECT_TRUE(Asked.Messages.isEmpty()) << LastMessage().toStdString();
+    ASSERT_EQ(VideoProject().Photos, QStringList({photo}));
+    const QImage thumb = Page->ThumbnailAt(0);
+    ASSERT_EQ(thumb.size(), QSize(76, 76));
+    auto near = [&](int x, int y, QColor c) {
+        const QColor p = thumb.pixelColor(x, y);
+        return std::abs(p.red() - c.red()) < 40 && std::abs(p.green() - c.green()) < 40 &&
+               std::abs(p.blue() - c.blue()) < 40;
+    };
+    // 6000 / 8000 × 76 = 57 wide, at (76 − 57) div 2 = 9.
+    EXPECT_TRUE(near(4, 38, QColor(0, 0, 128)));
+    EXPECT_TRUE(near(71, 38, QColor(0, 0, 128)));
+    EXPECT_TRUE(near(38, 15, Qt::red));
+    EXPECT_TRUE(near(38, 60, Qt::green));
 }
 
 TEST_F(VideoMakePageTest, SavePromptPaths) {
