@@ -3,6 +3,7 @@
 #include "media/EncodeTestSupport.h"
 #include "support/Sandbox.h"
 #include "videomaker/FrameComposer.h"
+#include "videomaker/PictureCompare.h"
 #include "videomaker/VideoProject.h"
 
 #include <QPainter>
@@ -14,20 +15,6 @@
 namespace {
 
 const QColor Navy(0, 0, 128);
-
-// The mean difference of two pictures of one size, in levels per colour channel.
-double MeanDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return 255;
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
-            sum += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
-                   std::abs(p.blue() - q.blue());
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
 
 // A photo-like scene of `w` x `h`: a gradient sky, a red sun, a blue house and green
 // stripes, so a picture turned, stretched or cut shows in every part of the frame.

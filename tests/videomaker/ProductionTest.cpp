@@ -3,6 +3,7 @@
 #include "media/EncodeTestSupport.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"
+#include "videomaker/PictureCompare.h"
 #include "videomaker/ProjectFile.h"
 #include "videomaker/VideoProject.h"
 
@@ -127,29 +128,6 @@ QImage FrameAt(const QString& path, double seconds, int w, int h) {
     return QImage(reinterpret_cast<const uchar*>(bytes.constData()), w, h, w * 3,
                   QImage::Format_RGB888)
         .copy();
-}
-
-int CountNear(const QImage& img, QColor color, int tolerance) {
-    int n = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor c = img.pixelColor(x, y);
-            n += std::abs(c.red() - color.red()) <= tolerance &&
-                 std::abs(c.green() - color.green()) <= tolerance &&
-                 std::abs(c.blue() - color.blue()) <= tolerance;
-        }
-    return n;
-}
-
-double MeanDifference(const QImage& a, const QImage& b) {
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
-            sum += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
-                   std::abs(p.blue() - q.blue());
-        }
-    return sum / (3.0 * a.width() * a.height());
 }
 
 } // namespace
