@@ -549,6 +549,8 @@ TEST_F(LyricWindows, UndoGivesBackTheTagAndReplaysFromBeforeTheRowAbove) {
     // Backspace walks further back: the second row loses its stamp, the song starts over
     // (the first row's time is less than 2 s).
     c.BtnPause->click();
+    adjuster.activateWindow(); // the key goes to the window that has the focus
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&adjuster));
     QTest::keyClick(&adjuster, Qt::Key_Backspace);
     ASSERT_TRUE(PumpUntil([&] { return adjuster.AdjustIndex() == 1; }, 2000));
     EXPECT_TRUE(Tag(c, 1).isEmpty());
