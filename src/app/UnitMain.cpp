@@ -114,6 +114,8 @@ void TFmMain::FormCreate() {
 
     ui->MnSaveProject->setEnabled(false);
     FVideoMakePage->AttachSaveAction(ui->MnSaveProject);
+    // The project is copied aside while it has unsaved changes.
+    FVideoMakePage->Autosave().Start();
     UpdateProjectMenu();
     CreateTray();
 
@@ -250,9 +252,18 @@ void TFmMain::WMReadOptions() {
     ReadGeneralSettings();
     ReadVideoMakeSection();
 
+    // A project whose changes an earlier run could not save is offered first; restored,
+    // it takes the place of a project named on the command line.
+    const bool restored = FVideoMakePage->OfferRecovery();
+    if (restored) {
+        SetActiveTabIndex(1);
+        UpdateCaption();
+        UpdateProjectMenu();
+    }
+
     // One argument naming an existing file is a project to open.
     const QStringList& args = ProgramState().Arguments;
-    if (args.size() == 1 && QFileInfo(args.at(0)).isFile()) {
+    if (!restored && args.size() == 1 && QFileInfo(args.at(0)).isFile()) {
         SetActiveTabIndex(1);
         UpdateCaption();
         UpdateProjectMenu();

@@ -7,6 +7,7 @@
 #include "media/InterruptCB.h"
 #include "media/MainThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -24,7 +25,7 @@ constexpr int SilenceBytes = 1024;
 constexpr int64_t PositionThreshold = 10000; // microseconds
 constexpr int RefreshIntervalMs = 5;
 
-const TLibraries PlayerLibraries{avCodec, avFormat, avUtil, swScale, swResample, myUtil};
+const TLibraries PlayerLibraries{avCodec, avFilter, avFormat, avUtil, swResample, swScale, myUtil};
 
 // Seconds on a monotonic clock.
 double Now() {
@@ -124,19 +125,21 @@ private:
 };
 
 // The sound clock in seconds of stream time: the time of the sample being heard, set in
-// every sound callback and running on with the wall clock in between, never past the
-// end of the decoded sound; held while paused.
+// every sound callback and running on with the wall clock in between (at `rate` seconds
+// of stream time per second while the sound is played faster or slower), never past
+// the end of the decoded sound; held while paused.
 class TClock {
 public:
     double Get() const {
         std::lock_guard lock(FLock);
         return GetLocked(Now());
     }
-    void Set(double pts, double limit, double at) {
+    void Set(double pts, double limit, double at, double rate) {
         std::lock_guard lock(FLock);
         FPts = pts;
         FLimit = limit;
         FUpdated = at;
+        FRate = rate;
     }
     void SetPaused(bool paused) {
         std::lock_guard lock(FLock);
@@ -151,13 +154,13 @@ private:
     double GetLocked(double now) const {
         if (std::isnan(FPts) || FPaused)
             return FPts;
-        double value = FPts + (now - FUpdated);
+        double value = FPts + (now - FUpdated) * FRate;
         if (!std::isnan(FLimit) && value > FLimit)
             value = FLimit;
         return value;
     }
     mutable std::mutex FLock;
-    double FPts = NAN, FLimit = NAN, FUpdated = 0;
+    double FPts = NAN, FLimit = NAN, FUpdated = 0, FRate = 1;
     bool FPaused = false;
 };
 
@@ -267,6 +270,21 @@ struct TPlayStream {
     double AudioClock = NAN; // stream time at the end of the decoded sound
     TClock Clock;
 
+    // Playing faster or slower with the pitch kept: the converted sound goes through an
+    // "atempo" filter. The player asks for a speed; the callback takes it up when the
+    // sound is flushed (a seek), so one speed holds from one flush to the next.
+    std::atomic<double> RequestedTempo{1.0};
+    std::atomic<bool> TempoChangePending{false}; // the reading thread flushes by a seek
+    double Tempo = 1.0;                          // the speed in use (callback and seek only)
+    AVFilterGraph* TempoGraph = nullptr;         // built on the first sound after a flush
+    AVFilterContext* TempoSource = nullptr;
+    AVFilterContext* TempoSink = nullptr;
+    AVFrame* TempoFrame = nullptr;
+    double TempoBase = NAN;      // stream time of the first sound given to the filter
+    int64_t TempoInSamples = 0;  // sample frames given to the filter since the flush
+    int64_t TempoOutSamples = 0; // sample frames taken from it
+    bool TempoEnded = false;     // the end of the sound has been given to it
+
     // Control
     std::atomic<bool> Abort{false};
     std::atomic<bool> Paused{false};
@@ -318,12 +336,23 @@ struct TPlayStream {
     // Sound callback thread
     static void SDLCALL AudioCallback(void* opaque, Uint8* stream, int len);
     void FillAudio(Uint8* stream, int len);
+    // The next sound for the device in Buffer: bytes, -1 when there is nothing to play.
+    int NextSound();
     int DecodeAudio(); // bytes converted into Buffer, -1 when there is nothing to play
     int Convert();
+    bool OpenTempo();
+    void CloseTempo();
+    bool PushTempo(bool end); // Buffer (or the end of the sound) into the filter
+    int PullTempo();          // bytes into Buffer; 0 when the filter needs more, -1 at its end
     void DropDecodedSound() {
         Buffer.clear();
         BufferIndex = 0;
         BufferIsSilence = true;
+    }
+    // After a flush: no filtered sound is left and the speed asked for comes into use.
+    void ResetTempo() {
+        CloseTempo();
+        Tempo = RequestedTempo;
     }
 
     int64_t InputStartTime() const {
@@ -337,6 +366,7 @@ struct TPlayStream {
 TPlayStream::~TPlayStream() {
     if (Device)
         SDL.SDL_CloseAudioDevice(Device);
+    CloseTempo();
     AudioQueue.Flush();
     if (Resampler)
         FF.swr_free(&Resampler);
@@ -416,8 +446,9 @@ bool TPlayStream::OpenInput() {
     AudioClock =
         double(StartTime != AV_NOPTS_VALUE ? StartTime + InputStartTime() : InputStartTime()) /
         AV_TIME_BASE;
+    Tempo = RequestedTempo;
     Clock.SetPaused(Paused);
-    Clock.Set(AudioClock, AudioClock, Now());
+    Clock.Set(AudioClock, AudioClock, Now(), Tempo);
     SDL.SDL_PauseAudioDevice(Device, 0);
     return true;
 }
@@ -490,6 +521,15 @@ void TPlayStream::ReadLoop() {
         bool seek;
         {
             std::lock_guard lock(SeekLock);
+            // A new speed comes into use by a seek to the position being heard; a seek
+            // already asked for does the same.
+            if (TempoChangePending.exchange(false) && !SeekRequested) {
+                const double heard = Clock.Get();
+                SeekRequested = true;
+                SeekPos = std::isnan(heard) ? InputStartTime() : llround(heard * AV_TIME_BASE);
+                SeekFlags = 0;
+                SeekEvent.ResetEvent();
+            }
             seek = SeekRequested;
         }
         if (seek) {
@@ -563,9 +603,10 @@ void TPlayStream::DoSeek() {
         DropDecodedSound();
         DecoderNeedsPacket = true;
         DecoderAtEnd = false;
+        ResetTempo();
         if (!(flags & AVSEEK_FLAG_BYTE)) {
             AudioClock = double(target) / AV_TIME_BASE;
-            Clock.Set(AudioClock, AudioClock, Now());
+            Clock.Set(AudioClock, AudioClock, Now(), Tempo);
         }
         Eof = false;
         SoundDrained = false;
@@ -595,7 +636,7 @@ void TPlayStream::FillAudio(Uint8* stream, int len) {
     int real = 0; // bytes of decoded sound in this buffer
     while (len > 0) {
         if (BufferIndex >= Buffer.size()) {
-            if (DecodeAudio() < 0) {
+            if (NextSound() < 0) {
                 Buffer.assign(SilenceBytes, 0);
                 BufferIsSilence = true;
             } else {
@@ -620,9 +661,10 @@ void TPlayStream::FillAudio(Uint8* stream, int len) {
         BufferIndex += size_t(chunk);
     }
     if (!std::isnan(AudioClock)) {
+        // Each byte handed out stands for Tempo bytes' worth of stream time.
         const size_t left = BufferIsSilence ? 0 : Buffer.size() - BufferIndex;
-        Clock.Set(AudioClock - double(left + size_t(real)) / BytesPerSecond, AudioClock,
-                  callbackTime);
+        Clock.Set(AudioClock - double(left + size_t(real)) / BytesPerSecond * Tempo, AudioClock,
+                  callbackTime, Tempo);
     }
 }
 
@@ -646,10 +688,8 @@ int TPlayStream::DecodeAudio() {
             if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
                 return -1;
         }
-        if (DecoderAtEnd) {
-            SoundDrained = true;
+        if (DecoderAtEnd)
             return -1;
-        }
         TQueued item;
         if (!AudioQueue.Get(item))
             return -1;
@@ -717,6 +757,151 @@ int TPlayStream::Convert() {
     else if (!std::isnan(AudioClock))
         AudioClock += double(Frame->nb_samples) / Frame->sample_rate;
     return int(Buffer.size());
+}
+
+int TPlayStream::NextSound() {
+    if (Tempo == 1.0) {
+        const int bytes = DecodeAudio();
+        if (bytes < 0 && DecoderAtEnd)
+            SoundDrained = true;
+        return bytes;
+    }
+    for (;;) {
+        if (TempoGraph) {
+            const int bytes = PullTempo();
+            if (bytes > 0)
+                return bytes;
+            if (bytes < 0) {
+                SoundDrained = TempoEnded;
+                return -1;
+            }
+        }
+        const int bytes = DecodeAudio();
+        if (bytes < 0) {
+            // At the end of the sound the filter gives out what it still holds.
+            if (!DecoderAtEnd || !TempoGraph || TempoEnded) {
+                SoundDrained = DecoderAtEnd;
+                return -1;
+            }
+            PushTempo(true);
+            continue;
+        }
+        if (!TempoGraph && !OpenTempo()) {
+            // Without the filter the sound plays at its own speed.
+            FFLogger().Log(Player, llError, QStringLiteral("atempo filter unavailable"));
+            Tempo = 1.0;
+            return bytes;
+        }
+        if (!PushTempo(false))
+            return -1;
+    }
+}
+
+bool TPlayStream::OpenTempo() {
+    CloseTempo();
+    TempoGraph = FF.avfilter_graph_alloc();
+    TempoFrame = FF.av_frame_alloc();
+    if (!TempoGraph || !TempoFrame)
+        return false;
+    const char* layout = OutChannels == 1 ? "mono" : "stereo";
+    char args[160];
+    snprintf(args, sizeof args, "time_base=1/%d:sample_rate=%d:sample_fmt=s16:channel_layout=%s",
+             OutRate, OutRate, layout);
+    char format[160];
+    snprintf(format, sizeof format, "sample_fmts=s16:sample_rates=%d:channel_layouts=%s", OutRate,
+             layout);
+    AVFilterContext* tempo = nullptr;
+    AVFilterContext* convert = nullptr;
+    int ret = FF.avfilter_graph_create_filter(&TempoSource, FF.avfilter_get_by_name("abuffer"),
+                                              "in", args, nullptr, TempoGraph);
+    if (ret >= 0)
+        ret = FF.avfilter_graph_create_filter(&TempoSink, FF.avfilter_get_by_name("abuffersink"),
+                                              "out", nullptr, nullptr, TempoGraph);
+    if (ret >= 0)
+        ret = FF.avfilter_graph_create_filter(&convert, FF.avfilter_get_by_name("aformat"),
+                                              "format", format, nullptr, TempoGraph);
+    if (ret >= 0) {
+        // The speed is set as a number, so no locale can change how it is read.
+        const AVFilter* atempo = FF.avfilter_get_by_name("atempo");
+        tempo = atempo ? FF.avfilter_graph_alloc_filter(TempoGraph, atempo, "tempo") : nullptr;
+        ret = tempo ? FF.av_opt_set_double(tempo, "tempo", Tempo, AV_OPT_SEARCH_CHILDREN)
+                    : AVERROR_FILTER_NOT_FOUND;
+    }
+    if (ret >= 0)
+        ret = FF.avfilter_init_str(tempo, nullptr);
+    if (ret >= 0)
+        ret = FF.avfilter_link(TempoSource, 0, tempo, 0);
+    if (ret >= 0)
+        ret = FF.avfilter_link(tempo, 0, convert, 0);
+    if (ret >= 0)
+        ret = FF.avfilter_link(convert, 0, TempoSink, 0);
+    if (ret >= 0)
+        ret = FF.avfilter_graph_config(TempoGraph, nullptr);
+    if (ret < 0) {
+        CloseTempo();
+        return false;
+    }
+    return true;
+}
+
+void TPlayStream::CloseTempo() {
+    if (TempoGraph)
+        FF.avfilter_graph_free(&TempoGraph);
+    if (TempoFrame)
+        FF.av_frame_free(&TempoFrame);
+    TempoSource = TempoSink = nullptr;
+    TempoBase = NAN;
+    TempoInSamples = TempoOutSamples = 0;
+    TempoEnded = false;
+}
+
+bool TPlayStream::PushTempo(bool end) {
+    if (end) {
+        TempoEnded = true;
+        return FF.av_buffersrc_add_frame_flags(TempoSource, nullptr, 0) >= 0;
+    }
+    const int frameBytes = OutChannels * 2;
+    const int samples = int(Buffer.size()) / frameBytes;
+    if (TempoInSamples == 0)
+        TempoBase = AudioClock - double(samples) / OutRate;
+    AVFrame* frame = FF.av_frame_alloc();
+    if (!frame)
+        return false;
+    frame->format = AV_SAMPLE_FMT_S16;
+    frame->sample_rate = OutRate;
+    FF.av_channel_layout_default(&frame->ch_layout, OutChannels);
+    frame->nb_samples = samples;
+    frame->pts = TempoInSamples;
+    bool ok = FF.av_frame_get_buffer(frame, 0) >= 0;
+    if (ok) {
+        std::memcpy(frame->data[0], Buffer.data(), size_t(samples) * frameBytes);
+        ok = FF.av_buffersrc_add_frame_flags(TempoSource, frame, 0) >= 0;
+    }
+    FF.av_frame_free(&frame);
+    TempoInSamples += samples;
+    Buffer.clear();
+    return ok;
+}
+
+int TPlayStream::PullTempo() {
+    for (;;) {
+        const int ret = FF.av_buffersink_get_frame(TempoSink, TempoFrame);
+        if (ret == AVERROR(EAGAIN))
+            return 0;
+        if (ret < 0)
+            return -1;
+        const int samples = TempoFrame->nb_samples;
+        const size_t bytes = size_t(samples) * OutChannels * 2;
+        Buffer.assign(TempoFrame->data[0], TempoFrame->data[0] + bytes);
+        FF.av_frame_unref(TempoFrame);
+        if (samples <= 0)
+            continue;
+        // The filter keeps its output in step with its input: output sample n stands for
+        // the input at n × tempo.
+        TempoOutSamples += samples;
+        AudioClock = TempoBase + double(TempoOutSamples) * Tempo / OutRate;
+        return int(bytes);
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -846,6 +1031,7 @@ bool TCustomPlayer::Open(const QString& AFileName, uintptr_t AScreenHandle, bool
     s.ReadTimeout = FReadTimeout;
     s.DisableAudio = FDisableAudio;
     s.StartTime = FStartTime;
+    s.RequestedTempo = FTempo;
     s.Paused = APaused;
     {
         std::lock_guard lock(GSDLInitLock);
@@ -1082,6 +1268,17 @@ void TCustomPlayer::TogglePause() {
 }
 
 void TCustomPlayer::StepToNextFrame() {}
+
+void TCustomPlayer::SetTempo(double ATempo) {
+    const double tempo = std::clamp(ATempo, MinTempo, MaxTempo);
+    if (tempo == FTempo)
+        return;
+    FTempo = tempo;
+    if (FStream && FStream->OpenResult > 0) {
+        FStream->RequestedTempo = tempo;
+        FStream->TempoChangePending = true;
+    }
+}
 
 void TCustomPlayer::SeekTo(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
     TPlayStream* s = FStream.get();

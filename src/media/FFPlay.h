@@ -140,6 +140,15 @@ public:
     // Drops queued pictures (there are none: pictures are not decoded).
     void FlushQueue() {}
 
+    // Plays the sound at ATempo times its speed (limited to MinTempo..MaxTempo) with its
+    // pitch kept, through FFmpeg's "atempo" filter. The position, the seeks and the
+    // duration stay in the file's own time; only the wall-clock pace changes. With an
+    // open input the new speed starts within moments, from the position being heard
+    // (the reading thread seeks there); it also holds for later opens.
+    void SetTempo(double ATempo);
+    double Tempo() const { return FTempo; }
+    static constexpr double MinTempo = 0.5, MaxTempo = 2.0;
+
     bool DisableAudio() const { return FDisableAudio; }
     void SetDisableAudio(bool value) { FDisableAudio = value; }
     bool DisableVideo() const { return FDisableVideo; }
@@ -215,6 +224,7 @@ private:
     std::atomic<int64_t> FPlayTime;
     std::atomic<int64_t> FStartTime;
     Tav_sync_type FSyncType = AV_SYNC_AUDIO_MASTER;
+    double FTempo = 1.0;
 
     std::atomic<int64_t> FCurrentPTS{-1};
     std::atomic<TPlayState> FPlayState{psStop};

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -31,6 +32,22 @@ public:
         case mbYesNoCancel:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             break;
+        case mbRestoreDiscard: {
+            // Escape or the close box must not throw anything away: they answer the
+            // hidden cancel button.
+            box.addButton(QStringLiteral("恢复"), QMessageBox::YesRole)
+                ->setObjectName(QStringLiteral("Restore"));
+            box.addButton(QStringLiteral("放弃"), QMessageBox::NoRole)
+                ->setObjectName(QStringLiteral("Discard"));
+            box.addButton(QMessageBox::Cancel)->hide();
+            box.setEscapeButton(box.button(QMessageBox::Cancel));
+            box.exec();
+            const QAbstractButton* clicked = box.clickedButton();
+            const QString name = clicked ? clicked->objectName() : QString();
+            return name == QLatin1StringView("Restore")   ? mrYes
+                   : name == QLatin1StringView("Discard") ? mrNo
+                                                          : mrCancel;
+        }
         }
         const std::pair<QMessageBox::StandardButton, const char16_t*> captions[] = {
             {QMessageBox::Ok, u"确定"},

@@ -12,7 +12,8 @@ class QWidget;
 // install a scripted TPrompts that answers without showing anything. Main thread only.
 
 enum TMsgIcon { miNone, miInformation, miWarning, miError, miQuestion };
-enum TMsgButtons { mbOk, mbOkCancel, mbYesNo, mbYesNoCancel };
+// mbRestoreDiscard: "恢复" answers mrYes, "放弃" mrNo; closing the box answers mrCancel.
+enum TMsgButtons { mbOk, mbOkCancel, mbYesNo, mbYesNoCancel, mbRestoreDiscard };
 enum TModalResult { mrNone, mrOk, mrCancel, mrYes, mrNo };
 
 struct TFileDialogOptions {

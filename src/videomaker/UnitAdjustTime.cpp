@@ -1,12 +1,24 @@
 #include "videomaker/UnitAdjustTime.h"
 
+#include "media/MainThread.h"
 #include "ui_UnitAdjustTime.h"
 #include "videomaker/LyricText.h"
 #include "videomaker/SongPlayer.h"
+#include "videomaker/VideoMakeSettings.h"
 #include "videomaker/VideoProject.h"
 
 #include <QHeaderView>
 #include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+// The playing speeds offered, slowest first; the last is the song's own speed.
+const std::pair<const char16_t*, double> Speeds[] = {
+    {u"0.5 倍", 0.5}, {u"0.75 倍", 0.75}, {u"1 倍", 1.0}};
+
+} // namespace
 
 TFmAdjustTime::TFmAdjustTime(QWidget* parent, const QTreeWidget* lyrics, const QString& audioFile)
     : QDialog(parent), ui(std::make_unique<Ui::TFmAdjustTime>()), FPMLyrics(this) {
@@ -24,6 +36,24 @@ TFmAdjustTime::TFmAdjustTime(QWidget* parent, const QTreeWidget* lyrics, const Q
     connect(ui->BtnPause, &QPushButton::clicked, this, &TFmAdjustTime::BtnPauseClick);
     connect(ui->BtnResume, &QPushButton::clicked, this, &TFmAdjustTime::BtnResumeClick);
     connect(ui->BtnStop, &QPushButton::clicked, this, &TFmAdjustTime::BtnStopClick);
+    connect(ui->BtnUndo, &QPushButton::clicked, this, &TFmAdjustTime::BtnUndoClick);
+    connect(ui->BtnReplay, &QPushButton::clicked, this, &TFmAdjustTime::BtnReplayClick);
+    connect(ui->ListViewLyrics, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) {
+                ReplayFromRow(ui->ListViewLyrics->indexOfTopLevelItem(item));
+            });
+    connect(ui->ListViewLyrics, &QTreeWidget::itemSelectionChanged, this,
+            &TFmAdjustTime::UpdateTimingButtons);
+    // Backspace takes back the last stamp wherever the focus is, except while a number is
+    // being typed into the offset box.
+    ui->BtnUndo->setShortcut(QKeySequence(Qt::Key_Backspace));
+    for (const auto& [caption, speed] : Speeds)
+        ui->ComboBoxSpeed->addItem(QString::fromUtf16(caption), speed);
+    ui->ComboBoxSpeed->setCurrentIndex(ui->ComboBoxSpeed->count() - 1);
+    connect(ui->ComboBoxSpeed, &QComboBox::currentIndexChanged, this,
+            &TFmAdjustTime::ComboBoxSpeedChange);
+    ui->SpinEditOffset->setRange(MinReactionOffset, MaxReactionOffset);
+    ui->SpinEditOffset->setValue(VideoMakeSettings().ReactionOffset);
     connect(ui->BtnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(&Timer1, &QTimer::timeout, this, &TFmAdjustTime::Timer1Timer);
@@ -54,6 +84,7 @@ TFmAdjustTime::TFmAdjustTime(QWidget* parent, const QTreeWidget* lyrics, const Q
         AInputAudioDuration = duration;
     });
     OpenSongPaused(FFPlayer1, ui->PanelScreen, audioFile, this);
+    UpdateTimingButtons();
 }
 
 TFmAdjustTime::~TFmAdjustTime() = default;
@@ -63,7 +94,13 @@ bool TFmAdjustTime::AdjustProjectTimes(QWidget* parent, const QTreeWidget* lyric
     if (dialog.exec() != QDialog::Accepted)
         return false;
     dialog.StoreTags();
+    dialog.StoreReactionOffset();
     return true;
+}
+
+void TFmAdjustTime::StoreReactionOffset() const {
+    VideoMakeSettings().ReactionOffset = ui->SpinEditOffset->value();
+    WriteReactionOffset();
 }
 
 void TFmAdjustTime::StoreTags() const {
@@ -151,10 +188,84 @@ void TFmAdjustTime::BtnCaptureClick() {
     item->setSelected(true);
     list->setCurrentItem(item);
     ShowRow(FAdjustIndex + 3 < count ? FAdjustIndex + 3 : count - 1);
-    item->setText(1, u'[' + PlayTimeText(FFPlayer1.CurrentPTS()) + u']');
+    // The user's usual lateness comes off the time heard; a stamp never goes before the
+    // start of the song.
+    const int64_t heard = FFPlayer1.CurrentPTS() - int64_t(ui->SpinEditOffset->value()) * 1000;
+    FStamps.push_back({FAdjustIndex, item->text(1)});
+    item->setText(1, u'[' + PlayTimeText(std::max<int64_t>(heard, 0)) + u']');
     ++FAdjustIndex;
     if (FAdjustIndex > 0 && FAdjustIndex < count)
         ShowRow(FAdjustIndex - 1);
+    UpdateTimingButtons();
+}
+
+void TFmAdjustTime::SelectRow(int index) {
+    QTreeWidget* list = ui->ListViewLyrics;
+    QTreeWidgetItem* item = list->topLevelItem(index);
+    if (!item)
+        return;
+    list->clearSelection();
+    item->setSelected(true);
+    list->setCurrentItem(item);
+    ShowRow(index);
+}
+
+int64_t TFmAdjustTime::ReferenceTime(int index) const {
+    const QTreeWidget* list = ui->ListViewLyrics;
+    for (int i = std::min(index, list->topLevelItemCount() - 1); i >= 0; --i) {
+        const QString tag = list->topLevelItem(i)->text(1);
+        if (!tag.isEmpty())
+            return int64_t(TimeTagMilliseconds(tag)) * 1000;
+    }
+    return 0;
+}
+
+void TFmAdjustTime::PlayFrom(int64_t time) {
+    // Without a song there is nothing to play; the rows still change.
+    if (FFPlayer1.FileName().isEmpty())
+        return;
+    // A seek asked for while another is pending would be dropped: the pending one (the
+    // rewind on opening, a change of speed) is let finish first.
+    WaitServingMainThreadCalls([this] { return !FFPlayer1.Seeking(); }, 1000);
+    FFPlayer1.Seek(std::max<int64_t>(time - ReplayLead, 0), 0, true);
+    FFPlayer1.Resume();
+    PlayingState();
+}
+
+void TFmAdjustTime::BtnUndoClick() {
+    if (FStamps.empty())
+        return;
+    const TStamp stamp = FStamps.back();
+    FStamps.pop_back();
+    if (QTreeWidgetItem* item = ui->ListViewLyrics->topLevelItem(stamp.Row))
+        item->setText(1, stamp.OldTag);
+    FAdjustIndex = stamp.Row;
+    SelectRow(stamp.Row);
+    UpdateTimingButtons();
+    PlayFrom(stamp.Row > 0 ? ReferenceTime(stamp.Row - 1) : 0);
+}
+
+void TFmAdjustTime::BtnReplayClick() {
+    const QList<QTreeWidgetItem*> selected = ui->ListViewLyrics->selectedItems();
+    if (!selected.isEmpty())
+        ReplayFromRow(ui->ListViewLyrics->indexOfTopLevelItem(selected.first()));
+}
+
+void TFmAdjustTime::ReplayFromRow(int index) {
+    if (index < 0 || index >= ui->ListViewLyrics->topLevelItemCount())
+        return;
+    FAdjustIndex = index;
+    SelectRow(index);
+    PlayFrom(ReferenceTime(index));
+}
+
+void TFmAdjustTime::ComboBoxSpeedChange() {
+    FFPlayer1.SetTempo(ui->ComboBoxSpeed->currentData().toDouble());
+}
+
+void TFmAdjustTime::UpdateTimingButtons() {
+    ui->BtnUndo->setEnabled(!FStamps.empty());
+    ui->BtnReplay->setEnabled(!ui->ListViewLyrics->selectedItems().isEmpty());
 }
 
 void TFmAdjustTime::BtnPauseClick() {

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 class QAction;
 class QTreeWidget;
@@ -18,6 +19,11 @@ class TFmAdjustTime;
 // lyric rows one after the other as the user presses "捕捉时间" in time with the music.
 // It works on its own copy of the rows; OK writes the tags back (StoreTags). The player
 // is stopped when the window closes. Main thread only.
+//
+// Mistakes can be mended while timing: "撤销捕捉" (or Backspace) takes back the last stamp
+// and plays again from shortly before the row above, any row can be replayed (double
+// click or "从选中行重放"), the song can play slower with its pitch kept, and a reaction
+// offset is subtracted from every stamp. Stamps are always in the song's own time.
 class TFmAdjustTime : public QDialog {
     Q_OBJECT
 public:
@@ -27,8 +33,8 @@ public:
     ~TFmAdjustTime() override;
 
     // The adjuster of the 视频制作 page over the current project and the page's list. On
-    // OK the tags go into the project's rows, RowTimes and LyricText are rebuilt and the
-    // project is modified. True on OK.
+    // OK the tags go into the project's rows, RowTimes and LyricText are rebuilt, the
+    // project is modified and the reaction offset is remembered. True on OK.
     static bool AdjustProjectTimes(QWidget* parent, const QTreeWidget* lyrics);
 
     // Puts the tags of the own rows into the project's rows by index, rebuilds RowTimes
@@ -43,6 +49,26 @@ public:
     void BtnResumeClick();
     void BtnStopClick();
     void Timer1Timer();
+
+    // How far before a row's time the song starts when a row is replayed or a stamp
+    // taken back, in microseconds.
+    static constexpr int64_t ReplayLead = 2000000;
+    // Takes back the last stamp still standing: its row gets its previous tag back and
+    // is the next row to stamp, and the song plays on from ReplayLead before the time of
+    // the row above it. Repeated, it walks further back. Nothing when no stamp stands.
+    void BtnUndoClick();
+    // Replays from the selected row (ReplayFromRow).
+    void BtnReplayClick();
+    // Plays from ReplayLead before the time of the row `index` (its own tag, else the
+    // nearest tag above it, else the start) and makes it the next row to stamp.
+    void ReplayFromRow(int index);
+    // The playing speed chosen in ComboBoxSpeed (1, 0.75 or 0.5).
+    void ComboBoxSpeedChange();
+    // Remembers the reaction offset of the window in the settings and the settings file.
+    void StoreReactionOffset() const;
+
+    // How many stamps can be taken back.
+    int UndoCount() const { return int(FStamps.size()); }
 
     int AdjustIndex() const { return FAdjustIndex; }
     int64_t InputAudioDuration() const { return AInputAudioDuration; }
@@ -64,7 +90,20 @@ private:
     int FAdjustIndex = 0;
     int64_t AInputAudioDuration = 0;
 
+    // One stamp as it can be taken back: the row it changed and the tag it replaced.
+    struct TStamp {
+        int Row;
+        QString OldTag;
+    };
+    std::vector<TStamp> FStamps;
+
     void SetButtons(bool start, bool pause, bool resume, bool stop, bool capture);
     void PlayingState();
     void ShowRow(int index);
+    void SelectRow(int index);
+    // The time of the row's tag, else of the nearest tagged row above it, else 0 (µs).
+    int64_t ReferenceTime(int index) const;
+    // Seeks to ReplayLead before `time` (not before the start) and plays.
+    void PlayFrom(int64_t time);
+    void UpdateTimingButtons();
 };

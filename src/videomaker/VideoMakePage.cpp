@@ -105,6 +105,11 @@ TVideoMakePage::TVideoMakePage(QWidget* parent)
     TVideoProject& project = VideoProject();
     connect(&project, &TVideoProject::RowsChanged, this, &TVideoMakePage::ShowRows);
     connect(&project, &TVideoProject::AudioFileChanged, this, &TVideoMakePage::ShowAudioFile);
+    // Saved, or replaced by a new or another project: the copy has nothing left to keep.
+    connect(&project, &TVideoProject::ModifiedChanged, this, [this](bool modified) {
+        if (!modified)
+            FAutosave.Discard();
+    });
 
     connect(ui->BrnBrowseAudio, &QPushButton::clicked, this, &TVideoMakePage::BrnBrowseAudioClick);
     connect(ui->BrnOpenLyrics, &QPushButton::clicked, this, &TVideoMakePage::BrnOpenLyricsClick);
@@ -126,8 +131,11 @@ TVideoMakePage::TVideoMakePage(QWidget* parent)
     // The lyric editor, the time adjuster and the preview open from the page.
     connect(this, &TVideoMakePage::EditLyricsRequested, this,
             [this] { TFmEditLyrics::EditProjectLyrics(this); });
-    connect(this, &TVideoMakePage::AdjustTimeRequested, this,
-            [this] { TFmAdjustTime::AdjustProjectTimes(this, ui->ListViewLyrics); });
+    // A stamping session is the work most worth keeping: its result is copied at once.
+    connect(this, &TVideoMakePage::AdjustTimeRequested, this, [this] {
+        if (TFmAdjustTime::AdjustProjectTimes(this, ui->ListViewLyrics))
+            FAutosave.SaveNow();
+    });
     connect(this, &TVideoMakePage::PreviewRequested, this,
             [this] { TFmPreviewSetting::PreviewProject(this); });
     connect(this, &TVideoMakePage::ConvertRequested, this,
@@ -399,12 +407,7 @@ void TVideoMakePage::ClearProject() {
 }
 
 QString TVideoMakePage::PromptName() const {
-    const TVideoProject& project = VideoProject();
-    if (!project.ProjectFileName.isEmpty())
-        return project.ProjectFileName;
-    if (!project.AudioFile.isEmpty())
-        return WithExtension(project.AudioFile, QStringLiteral(".lmmc"));
-    return DefaultProjectName;
+    return ProjectPromptName();
 }
 
 bool TVideoMakePage::ConfirmDiscardProject() {
@@ -418,6 +421,7 @@ bool TVideoMakePage::ConfirmDiscardProject() {
         // Still modified: the save was cancelled or failed.
         return !VideoProject().Modified();
     case mrNo:
+        FAutosave.Discard();
         return true;
     default:
         return false;
@@ -449,9 +453,34 @@ void TVideoMakePage::OpenProjectFile(const QString& fileName) {
     project.SetModified(false);
 }
 
-bool TVideoMakePage::ReadProject(const QString& fileName) {
+bool TVideoMakePage::OfferRecovery() {
+    const std::optional<TProjectAutosave::TRecovery> copy = FAutosave.Recovery();
+    if (!copy)
+        return false;
+    const QString question =
+        QStringLiteral("上次运行时，工程 %1 的修改没有保存；%2 自动保存了一份副本。\r\n"
+                       "要恢复这份副本吗？")
+            .arg(copy->ShownName,
+                 copy->Time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    switch (ShowMessage(this, question, miWarning, mbRestoreDiscard)) {
+    case mrYes: {
+        const bool whole = ReadProject(copy->CopyFile, copy->ProjectFileName);
+        TVideoProject& project = VideoProject();
+        project.ProjectFileName = whole ? copy->ProjectFileName : QString();
+        project.SetModified(true);
+        return true;
+    }
+    case mrNo:
+        FAutosave.Discard();
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool TVideoMakePage::ReadProject(const QString& fileName, const QString& namesRelativeTo) {
     ClearProject();
-    const TProjectReadResult read = ReadProjectIntoCurrent(fileName);
+    const TProjectReadResult read = ReadProjectIntoCurrent(fileName, namesRelativeTo);
     if (!read.ReadError.isEmpty()) {
         ShowMessage(this, QStringLiteral("无法读取工程文件 %1：%2").arg(fileName, read.ReadError),
                     miError);
@@ -500,16 +529,8 @@ bool TVideoMakePage::ReadProject(const QString& fileName) {
 }
 
 bool TVideoMakePage::WriteProject(const QString& fileName) {
-    const TVideoProject& project = VideoProject();
-    TProjectData data;
-    data.Version = project.ProjectVersion;
-    data.Settings = VideoMakeSettings();
-    data.AudioName = StoredFileName(project.AudioFile, fileName);
-    data.LyricText = project.LyricText;
-    for (const QString& photo : project.Photos)
-        data.PhotoNames << StoredFileName(photo, fileName);
     QString error;
-    if (!WriteFileReplacing(fileName, ProjectFileBytes(data), &error)) {
+    if (!WriteFileReplacing(fileName, ProjectFileBytes(CurrentProjectData(fileName)), &error)) {
         ShowMessage(this, QStringLiteral("无法保存工程文件 %1：%2").arg(fileName, error), miError);
         return false;
     }

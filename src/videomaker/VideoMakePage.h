@@ -1,5 +1,7 @@
 #pragma once
 
+#include "videomaker/ProjectAutosave.h"
+
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
@@ -43,8 +45,18 @@ public:
     void OpenProjectFile(const QString& fileName);
 
     // Asks the save prompt when the project is modified. False when the user cancelled,
-    // so whatever was about to discard the project must not go on.
+    // so whatever was about to discard the project must not go on. "否" drops the
+    // autosaved copy with the changes.
     bool ConfirmDiscardProject();
+
+    // The copy of the project kept while it has unsaved changes; the main window starts
+    // its clock. It is removed whenever the project becomes unmodified (save, new, open).
+    TProjectAutosave& Autosave() { return FAutosave; }
+    // Offers the copy an earlier run left behind ("恢复"/"放弃"), naming the project and
+    // the time of the copy. "恢复" reads it into the project, which then belongs to its
+    // own file again and counts as modified; "放弃" removes the copy; closing the
+    // question keeps it for the next start. True when the copy was restored.
+    bool OfferRecovery();
 
     // The page's buttons.
     void BrnBrowseAudioClick();
@@ -79,6 +91,7 @@ signals:
 
 private:
     std::unique_ptr<Ui::TVideoMakePage> ui;
+    TProjectAutosave FAutosave;
 
     QString ChooseExistingFile(const QString& filter);
     void ShowRows();
@@ -88,7 +101,7 @@ private:
     void RenumberPhotos();
     void PhotoSelectionChanged(const QItemSelection& selected);
     void MovePhoto(int delta);
-    bool ReadProject(const QString& fileName);
+    bool ReadProject(const QString& fileName, const QString& namesRelativeTo = QString());
     bool WriteProject(const QString& fileName);
     QString PromptName() const;
 };

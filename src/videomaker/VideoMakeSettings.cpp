@@ -122,6 +122,7 @@ void ClampVideoMakeSettings(TVideoMakeSettings& s) {
     Clamp(s.LyricsMaxLineCount, 0, MaxLineCountLimit);
     Clamp(s.LyricsLineSpacing, MinLineSpacing, MaxLineSpacing);
     Clamp(s.PictureDuration, MinPictureDuration, MaxPictureDuration);
+    Clamp(s.ReactionOffset, MinReactionOffset, MaxReactionOffset);
 }
 
 TLyricsFont SystemMenuFont() {
@@ -244,6 +245,7 @@ void ReadVideoMakeSettings() {
     readBool("PictureAccording", s.PictureAccording);
     readBool("PictureRepeat", s.PictureRepeat);
     readBool("PictureRandom", s.PictureRandom);
+    readInt("ReactionOffset", s.ReactionOffset);
     ClampVideoMakeSettings(s);
 }
 
@@ -275,7 +277,13 @@ bool WriteVideoMakeSettings() {
     writeBool("PictureAccording", s.PictureAccording);
     writeBool("PictureRepeat", s.PictureRepeat);
     writeBool("PictureRandom", s.PictureRandom);
+    writeInt("ReactionOffset", s.ReactionOffset);
     return ok;
+}
+
+bool WriteReactionOffset() {
+    return ProgramState().Settings().WriteInteger(
+        VideoMakeSection(), QStringLiteral("ReactionOffset"), VideoMakeSettings().ReactionOffset);
 }
 
 void SetVideoMakeDefaults() {

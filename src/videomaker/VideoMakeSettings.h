@@ -48,6 +48,9 @@ struct TVideoMakeSettings {
     bool PictureAccording = true;
     bool PictureRepeat = true;
     bool PictureRandom = false;
+    // Milliseconds subtracted from every time the time adjuster stamps, for a user who
+    // always taps late (negative: early). Not part of the project file.
+    qint32 ReactionOffset = 0;
 };
 
 // The live settings of the program.
@@ -59,10 +62,11 @@ inline constexpr int MinVideoHeight = 45, MaxVideoHeight = 1080;
 inline constexpr int MaxLineCountLimit = 200;
 inline constexpr int MinLineSpacing = 1, MaxLineSpacing = 200;
 inline constexpr int MinPictureDuration = 1, MaxPictureDuration = 9999;
+inline constexpr int MinReactionOffset = -1000, MaxReactionOffset = 1000;
 
 // Brings every number into the limits the dialogs allow (sizes, margins up to half the
-// size, row count 0..200, spacing, photo duration), so values from a settings or project
-// file can never reach the frame composer's divisions as zero or below. Alignment codes
+// size, row count 0..200, spacing, photo duration, reaction offset), so values from a settings or
+// project file can never reach the frame composer's divisions as zero or below. Alignment codes
 // stay as they are.
 void ClampVideoMakeSettings(TVideoMakeSettings& settings);
 
@@ -95,6 +99,9 @@ void ReadVideoMakeSettings();
 // Writes every live setting to the VideoMake section, key by key in the file's order.
 // False when the settings file could not be written.
 bool WriteVideoMakeSettings();
+// Writes only the reaction offset (the time adjuster's OK). False when the settings file
+// could not be written.
+bool WriteReactionOffset();
 
 // The main window's start-up steps: defaults, then the section of the settings file.
 void SetVideoMakeDefaults();

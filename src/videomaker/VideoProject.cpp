@@ -107,7 +107,34 @@ void BuildRowTimes() {
     p.RowTimes = RowTimesOf(p.Rows);
 }
 
-TProjectReadResult ReadProjectIntoCurrent(const QString& fileName) {
+TProjectData CurrentProjectData(const QString& fileName) {
+    const TVideoProject& project = VideoProject();
+    const auto stored = [&fileName](const QString& path) {
+        return fileName.isEmpty() ? path : StoredFileName(path, fileName);
+    };
+    TProjectData data;
+    data.Version = project.ProjectVersion;
+    data.Settings = VideoMakeSettings();
+    data.AudioName = stored(project.AudioFile);
+    data.LyricText = project.LyricText;
+    for (const QString& photo : project.Photos)
+        data.PhotoNames << stored(photo);
+    return data;
+}
+
+QString ProjectPromptName() {
+    const TVideoProject& project = VideoProject();
+    if (!project.ProjectFileName.isEmpty())
+        return project.ProjectFileName;
+    if (!project.AudioFile.isEmpty()) {
+        const QFileInfo audio(project.AudioFile);
+        return audio.path() + u'/' + audio.completeBaseName() + QStringLiteral(".lmmc");
+    }
+    return QStringLiteral("我的视频.lmmc");
+}
+
+TProjectReadResult ReadProjectIntoCurrent(const QString& fileName, const QString& namesRelativeTo) {
+    const QString base = namesRelativeTo.isEmpty() ? fileName : namesRelativeTo;
     TProjectReadResult result;
     if (!QFileInfo(fileName).isFile())
         return result;
@@ -136,7 +163,7 @@ TProjectReadResult ReadProjectIntoCurrent(const QString& fileName) {
     ClampVideoMakeSettings(settings);
 
     if (read >= ppAudio && !data.AudioName.isEmpty()) {
-        const QString audio = ResolveStoredName(data.AudioName, fileName);
+        const QString audio = ResolveStoredName(data.AudioName, base);
         if (QFileInfo(audio).isFile())
             project.SetAudioFile(audio);
         else
@@ -147,7 +174,7 @@ TProjectReadResult ReadProjectIntoCurrent(const QString& fileName) {
     LayoutLyricRows();
 
     for (const QString& name : data.PhotoNames) {
-        const QString photo = ResolveStoredName(name, fileName);
+        const QString photo = ResolveStoredName(name, base);
         if (QFileInfo(photo).isFile())
             result.Photos << photo;
         else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "videomaker/ProjectFile.h"
 #include "videomaker/VideoMakeSettings.h"
 
 #include <QList>
@@ -81,9 +82,21 @@ struct TProjectReadResult {
     QStringList Missing;  // the song and the photos named by the file that do not exist
 };
 
+// What a save of the current project to `fileName` writes: the live settings, the song,
+// the lyric text and the photos, file names stored as for a project file of that name
+// (full paths when `fileName` is empty).
+TProjectData CurrentProjectData(const QString& fileName);
+
+// The name the project goes by in prompts: its file, else its song's path with the
+// extension ".lmmc", else "我的视频.lmmc".
+QString ProjectPromptName();
+
 // Reads `fileName` into the live settings and the current project: the settings of the
 // file (clamped into the dialogs' limits), its song when that exists, its lyrics and
 // their rows. The photos are only listed in the result; the caller adds them to the
 // project. A file that does not exist changes nothing. Used by the 视频制作 page and by
-// the command-line video maker, so both see a project alike.
-TProjectReadResult ReadProjectIntoCurrent(const QString& fileName);
+// the command-line video maker, so both see a project alike. Bare file names are found
+// beside `namesRelativeTo` when it is given (a copy of a project kept elsewhere), else
+// beside `fileName`.
+TProjectReadResult ReadProjectIntoCurrent(const QString& fileName,
+                                          const QString& namesRelativeTo = QString());

@@ -4,6 +4,7 @@
 #include "support/Sandbox.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -247,6 +248,84 @@ TEST_F(PlayerTest, SeeksAreLimitedToTheDurationAndNotStacked) {
     // After the end, a seek to the start plays the song again to its end.
     FPlayer->Seek(9700000, sfAny, true);
     ASSERT_TRUE(PumpUntil([&] { return Count(psEnd) == 2; }, 5000));
+}
+
+namespace {
+
+// Zero crossings per second of `samples` (mono) at `rate`, from its first to its last
+// non-zero sample.
+double Frequency(const std::vector<int16_t>& samples, int rate) {
+    const size_t first = FirstNonZero(samples), last = LastNonZero(samples);
+    int crossings = 0;
+    for (size_t i = first + 1; i <= last; ++i)
+        crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    return last > first ? crossings / 2.0 / (double(last - first) / rate) : 0;
+}
+
+} // namespace
+
+TEST_F(PlayerTest, HalfSpeedKeepsThePitchAndTheSongsOwnTime) {
+    const QString song = MakeSong(Song("slow.wav"), 2.0, 44100, 1);
+    FPlayer->SetTempo(0.5);
+    std::vector<std::pair<double, int64_t>> paced; // (seconds of wall clock, position)
+    QElapsedTimer wall;
+    FPlayer->SetOnPosition([&](QObject*, int64_t pts) {
+        paced.push_back({wall.nsecsElapsed() / 1e9, pts});
+    });
+    wall.start();
+    ASSERT_TRUE(FPlayer->Open(song, 0, false)) << FPlayer->LastErrMsg().toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return Count(psEnd) > 0; }, 15000));
+    const double played = wall.nsecsElapsed() / 1e9;
+    // The song's own time: it ends at its duration, after about twice as long.
+    EXPECT_EQ(FPlayer->CurrentPTS(), 2000000);
+    EXPECT_GT(played, 3.4);
+    FPlayer->Stop(true);
+    // Between 0.5 s and 3 s of wall clock the position rose half as fast.
+    ASSERT_FALSE(paced.empty());
+    const auto at = [&](double seconds) {
+        for (const auto& [t, pts] : paced)
+            if (t >= seconds)
+                return std::pair{t, pts};
+        return paced.back();
+    };
+    const auto [t1, p1] = at(0.5);
+    const auto [t2, p2] = at(3.0);
+    ASSERT_GT(t2, t1);
+    EXPECT_NEAR(double(p2 - p1) / 1e6 / (t2 - t1), 0.5, 0.15);
+
+    // Twice as many samples were played, at the song's pitch: not a tone an octave down.
+    const std::vector<int16_t> out = ReadSamples(FOutput);
+    const double span = double(LastNonZero(out) - FirstNonZero(out)) / 44100;
+    EXPECT_NEAR(span, 4.0, 0.2);
+    EXPECT_NEAR(Frequency(out, 44100), 441.0, 441.0 * 0.03);
+
+    // Back at the normal speed, playing starts from where it is heard.
+    FPlayer->SetTempo(1.0);
+    FStates.clear();
+    wall.restart();
+    ASSERT_TRUE(FPlayer->Open(song, 0, false));
+    ASSERT_TRUE(PumpUntil([&] { return Count(psEnd) > 0; }, 15000));
+    EXPECT_LT(wall.nsecsElapsed() / 1e9, 3.0);
+}
+
+TEST_F(PlayerTest, ASpeedChangeWhilePlayingGoesOnFromThePositionHeard) {
+    const QString song = MakeSong(Song("long.wav"), 10.0, 44100, 2);
+    ASSERT_TRUE(FPlayer->Open(song, 0, false));
+    ASSERT_TRUE(PumpUntil([&] { return FPlayer->CurrentPTS() >= 1000000; }, 5000));
+    FPlayer->SetTempo(0.75);
+    EXPECT_EQ(FPlayer->Tempo(), 0.75);
+    PumpEvents(50);
+    const int64_t from = FPlayer->CurrentPTS();
+    EXPECT_GE(from, 1000000); // no jump back to the start
+    EXPECT_LT(from, 1400000);
+    QElapsedTimer wall;
+    wall.start();
+    PumpEvents(1500);
+    const double rate = double(FPlayer->CurrentPTS() - from) / 1e6 / (wall.nsecsElapsed() / 1e9);
+    EXPECT_NEAR(rate, 0.75, 0.15);
+    // Limited to the speeds the filter is used for.
+    FPlayer->SetTempo(0.1);
+    EXPECT_EQ(FPlayer->Tempo(), TFFPlayer::MinTempo);
 }
 
 TEST_F(PlayerTest, PlayTimeStopsOrLoops) {

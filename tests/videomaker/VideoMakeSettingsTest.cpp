@@ -269,3 +269,35 @@ TEST(Settings, MissingKeysKeepValuesAndBadValuesAreClamped) {
               FontToText(DefaultVideoMakeSettings().VideoFont));
     EXPECT_EQ(VideoMakeSettings().LyricsVideoWidth, 320);
 }
+
+TEST(Settings, TheReactionOffsetComesAfterTheOtherKeysAndStaysWithinASecond) {
+    SettingsFile file;
+    VideoMakeSettings().ReactionOffset = -120;
+    ASSERT_TRUE(WriteVideoMakeSettings());
+    const QByteArray ini = file.Read();
+    const qsizetype offset = ini.indexOf("\nReactionOffset");
+    ASSERT_GT(offset, ini.indexOf("\nPictureRandom")) << ini.toStdString();
+    VideoMakeSettings().ReactionOffset = 0;
+    ReadVideoMakeSettings();
+    EXPECT_EQ(VideoMakeSettings().ReactionOffset, -120);
+
+    // A value no dialog gives is brought within a second either way; no key keeps it.
+    file.Write("[VideoMake]\nReactionOffset=5000\n");
+    ReadVideoMakeSettings();
+    EXPECT_EQ(VideoMakeSettings().ReactionOffset, MaxReactionOffset);
+    file.Write("[VideoMake]\nReactionOffset=-5000\n");
+    ReadVideoMakeSettings();
+    EXPECT_EQ(VideoMakeSettings().ReactionOffset, MinReactionOffset);
+    file.Write("[VideoMake]\nPictureRandom=1\n");
+    ReadVideoMakeSettings();
+    EXPECT_EQ(VideoMakeSettings().ReactionOffset, MinReactionOffset);
+
+    // Only the offset is written when the time adjuster remembers it.
+    file.Write("[VideoMake]\nLyricsVideoWidth=640\n");
+    VideoMakeSettings().LyricsVideoWidth = 800;
+    VideoMakeSettings().ReactionOffset = 90;
+    ASSERT_TRUE(WriteReactionOffset());
+    const QByteArray after = file.Read();
+    EXPECT_TRUE(after.contains("LyricsVideoWidth=640") || after.contains("LyricsVideoWidth = 640"));
+    EXPECT_TRUE(after.contains("ReactionOffset=90") || after.contains("ReactionOffset = 90"));
+}

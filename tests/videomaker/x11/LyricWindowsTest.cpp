@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -22,6 +24,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -478,4 +481,210 @@ TEST_F(LyricWindows, ThePageOpensTheEditorAndKeepsItsText) {
     ASSERT_EQ(VideoProject().Rows.size(), 3);
     EXPECT_EQ(page.findChild<QTreeWidget*>(S("ListViewLyrics"))->topLevelItemCount(), 3);
     EXPECT_TRUE(VideoProject().Modified());
+}
+
+// ---- mending mistakes while timing ----
+
+namespace {
+
+// The time adjuster's own controls for mending mistakes, and the wait until a seek the
+// window asked for has been carried out.
+struct TTimingControls : TAdjusterControls {
+    explicit TTimingControls(QWidget& w)
+        : TAdjusterControls(w), BtnUndo(Ctl<QPushButton>(w, "BtnUndo")),
+          BtnReplay(Ctl<QPushButton>(w, "BtnReplay")),
+          ComboBoxSpeed(Ctl<QComboBox>(w, "ComboBoxSpeed")),
+          SpinEditOffset(Ctl<QSpinBox>(w, "SpinEditOffset")) {}
+    QPushButton *BtnUndo, *BtnReplay;
+    QComboBox* ComboBoxSpeed;
+    QSpinBox* SpinEditOffset;
+};
+
+QString Tag(const TTimingControls& c, int row) {
+    return c.ListViewLyrics->topLevelItem(row)->text(1);
+}
+
+// The position right after a seek, once the player has taken it up.
+int64_t PositionAfterSeek(TFmAdjustTime& adjuster) {
+    EXPECT_TRUE(PumpUntil([&] { return !adjuster.Player().Seeking(); }, 2000));
+    PumpEvents(30);
+    return adjuster.Player().CurrentPTS();
+}
+
+} // namespace
+
+TEST_F(LyricWindows, UndoGivesBackTheTagAndReplaysFromBeforeTheRowAbove) {
+    Song(15);
+    SetLyrics(S("zero\r\none\r\n[00:07.00]two\r\nthree\r\n"));
+    QTreeWidget list;
+    FillList(list, -1);
+    TFmAdjustTime adjuster(nullptr, &list, VideoProject().AudioFile);
+    adjuster.show();
+    TTimingControls c(adjuster);
+    EXPECT_FALSE(c.BtnUndo->isEnabled()); // nothing to take back yet
+    ASSERT_TRUE(PumpUntil([&] { return !adjuster.Player().Seeking(); }, 2000));
+
+    adjuster.MnBeginning()->trigger();
+    for (int64_t at : {300000, 2600000, 2900000}) {
+        ASSERT_TRUE(PumpUntil([&] { return adjuster.Player().CurrentPTS() >= at; }, 6000));
+        c.BtnCapture->click();
+    }
+    ASSERT_EQ(adjuster.AdjustIndex(), 3);
+    ASSERT_TRUE(Tag(c, 1).startsWith(S("[00:02."))) << Tag(c, 1).toStdString();
+    EXPECT_NE(Tag(c, 2), S("[00:07.00]"));
+    EXPECT_TRUE(c.BtnUndo->isEnabled());
+
+    // The third stamp is taken back; the song plays again from 2 s before the second.
+    c.BtnUndo->click();
+    EXPECT_EQ(Tag(c, 2), S("[00:07.00]"));
+    EXPECT_EQ(adjuster.AdjustIndex(), 2);
+    EXPECT_TRUE(c.ListViewLyrics->topLevelItem(2)->isSelected());
+    const int64_t second = TimeTagMilliseconds(Tag(c, 1)) * 1000;
+    const int64_t replayed = PositionAfterSeek(adjuster);
+    EXPECT_GE(replayed, second - 2000000);
+    EXPECT_LT(replayed, second - 2000000 + 400000);
+    EXPECT_FALSE(adjuster.Player().Paused());
+    EXPECT_TRUE(c.BtnCapture->isEnabled());
+
+    // Backspace walks further back: the second row loses its stamp, the song starts over
+    // (the first row's time is less than 2 s).
+    c.BtnPause->click();
+    adjuster.activateWindow(); // the key goes to the window that has the focus
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&adjuster));
+    QTest::keyClick(&adjuster, Qt::Key_Backspace);
+    ASSERT_TRUE(PumpUntil([&] { return adjuster.AdjustIndex() == 1; }, 2000));
+    EXPECT_TRUE(Tag(c, 1).isEmpty());
+    EXPECT_LT(PositionAfterSeek(adjuster), 400000);
+    EXPECT_FALSE(adjuster.Player().Paused()); // it plays on after a pause
+    EXPECT_EQ(adjuster.UndoCount(), 1);
+
+    // Stamping goes on from the row given back; OK still decides what is kept.
+    ASSERT_TRUE(PumpUntil([&] { return adjuster.Player().CurrentPTS() >= 500000; }, 3000));
+    c.BtnCapture->click();
+    EXPECT_EQ(adjuster.AdjustIndex(), 2);
+    c.BtnOk->click();
+    adjuster.StoreTags();
+    EXPECT_EQ(VideoProject().Rows[1].Tag, Tag(c, 1));
+    EXPECT_EQ(VideoProject().Rows[2].Tag, S("[00:07.00]"));
+}
+
+TEST_F(LyricWindows, CancelDropsStampsEvenAfterUndo) {
+    Song(3);
+    SetLyrics(S("[00:01.00]one\r\ntwo\r\n"));
+    QTreeWidget list;
+    FillList(list, -1);
+    const QList<TLyricRow> before = VideoProject().Rows;
+    TModalHandler handler([](QWidget* w) {
+        auto* adjuster = qobject_cast<TFmAdjustTime*>(w);
+        if (!adjuster)
+            return;
+        adjuster->MnBeginning()->trigger();
+        adjuster->BtnCaptureClick();
+        adjuster->BtnCaptureClick();
+        adjuster->BtnUndoClick();
+        adjuster->reject();
+    });
+    EXPECT_FALSE(TFmAdjustTime::AdjustProjectTimes(nullptr, &list));
+    EXPECT_EQ(handler.Handled(), 1);
+    EXPECT_EQ(VideoProject().Rows, before);
+    EXPECT_FALSE(VideoProject().Modified());
+}
+
+TEST_F(LyricWindows, ReplayFromADoubleClickedRowOrTheSelectedOne) {
+    Song(15);
+    SetLyrics(S("[00:01.00]a\r\n[00:02.00]b\r\n[00:04.00]c\r\nd\r\n[00:06.00]e\r\n"
+                "[00:08.00]f\r\n[00:09.00]g\r\n"));
+    QTreeWidget list;
+    FillList(list, -1);
+    TFmAdjustTime adjuster(nullptr, &list, VideoProject().AudioFile);
+    adjuster.resize(700, 500);
+    adjuster.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&adjuster));
+    TTimingControls c(adjuster);
+    ASSERT_TRUE(PumpUntil([&] { return !adjuster.Player().Seeking(); }, 2000));
+
+    // Row 5, tagged 8 s: playing starts at 6 s and the next stamp goes to row 5.
+    QTreeWidget* rows = c.ListViewLyrics;
+    const QRect cell = rows->visualItemRect(rows->topLevelItem(5));
+    // A double click is a press and release followed by a second press that the system
+    // reports as a double click.
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(rows->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(adjuster.AdjustIndex(), 5);
+    EXPECT_TRUE(rows->topLevelItem(5)->isSelected());
+    const int64_t at = PositionAfterSeek(adjuster);
+    EXPECT_GE(at, 6000000);
+    EXPECT_LT(at, 6400000);
+    EXPECT_TRUE(c.BtnCapture->isEnabled());
+    c.BtnCapture->click();
+    EXPECT_TRUE(Tag(c, 5).startsWith(S("[00:06."))) << Tag(c, 5).toStdString();
+    EXPECT_EQ(adjuster.AdjustIndex(), 6);
+
+    // The button replays the selected row; an untimed row goes by the tag above it.
+    rows->clearSelection();
+    rows->topLevelItem(3)->setSelected(true);
+    c.BtnReplay->click();
+    EXPECT_EQ(adjuster.AdjustIndex(), 3);
+    const int64_t fromAbove = PositionAfterSeek(adjuster);
+    EXPECT_GE(fromAbove, 2000000);
+    EXPECT_LT(fromAbove, 2400000);
+    // The first row replays from the start.
+    adjuster.ReplayFromRow(0);
+    EXPECT_LT(PositionAfterSeek(adjuster), 400000);
+    EXPECT_EQ(adjuster.AdjustIndex(), 0);
+}
+
+TEST_F(LyricWindows, HalfSpeedStampsInSongTimeLessTheReactionOffset) {
+    Song(15);
+    SetLyrics(S("[00:11.00]a\r\nb\r\nc\r\nd\r\n"));
+    VideoMakeSettings().ReactionOffset = 40;
+    QTreeWidget list;
+    FillList(list, -1);
+    TFmAdjustTime adjuster(nullptr, &list, VideoProject().AudioFile);
+    adjuster.show();
+    TTimingControls c(adjuster);
+    EXPECT_EQ(c.SpinEditOffset->value(), 40); // the remembered offset
+    EXPECT_EQ(c.SpinEditOffset->minimum(), -1000);
+    EXPECT_EQ(c.SpinEditOffset->maximum(), 1000);
+    c.SpinEditOffset->setValue(0);
+    ASSERT_TRUE(PumpUntil([&] { return !adjuster.Player().Seeking(); }, 2000));
+
+    c.ComboBoxSpeed->setCurrentIndex(c.ComboBoxSpeed->findData(0.5));
+    EXPECT_EQ(adjuster.Player().Tempo(), 0.5);
+    adjuster.ReplayFromRow(0); // from 9 s
+    ASSERT_TRUE(PumpUntil([&] { return adjuster.Player().CurrentPTS() >= 9100000; }, 3000));
+    QElapsedTimer wall;
+    wall.start();
+    const int64_t from = adjuster.Player().CurrentPTS();
+    PumpEvents(2000);
+    const int64_t to = adjuster.Player().CurrentPTS();
+    EXPECT_NEAR(double(to - from) / 1e6 / (wall.nsecsElapsed() / 1e9), 0.5, 0.15);
+    EXPECT_TRUE(c.LabelTime->text().startsWith(S("00:1"))) << c.LabelTime->text().toStdString();
+
+    // At song time 10.00 s (held there) the stamp reads 10.00 s, whatever the speed.
+    c.BtnPause->click();
+    adjuster.Player().Seek(10000000, 0, true);
+    ASSERT_TRUE(PumpUntil([&] { return adjuster.Player().CurrentPTS() == 10000000; }, 2000));
+    adjuster.BtnCaptureClick();
+    EXPECT_EQ(Tag(c, 0), S("[00:10.00]"));
+
+    // The reaction offset comes off every stamp, but never before the start.
+    c.SpinEditOffset->setValue(150);
+    adjuster.BtnCaptureClick();
+    EXPECT_EQ(Tag(c, 1), S("[00:09.85]"));
+    c.SpinEditOffset->setValue(-1000);
+    adjuster.BtnCaptureClick();
+    EXPECT_EQ(Tag(c, 2), S("[00:11.00]"));
+    adjuster.Player().Seek(100000, 0, true);
+    ASSERT_TRUE(PumpUntil([&] { return adjuster.Player().CurrentPTS() == 100000; }, 2000));
+    c.SpinEditOffset->setValue(150);
+    adjuster.BtnCaptureClick();
+    EXPECT_EQ(Tag(c, 3), S("[00:00.00]"));
+
+    // OK remembers the offset in the settings file.
+    adjuster.StoreReactionOffset();
+    EXPECT_EQ(VideoMakeSettings().ReactionOffset, 150);
+    VideoMakeSettings().ReactionOffset = 0;
+    ReadVideoMakeSettings();
+    EXPECT_EQ(VideoMakeSettings().ReactionOffset, 150);
 }

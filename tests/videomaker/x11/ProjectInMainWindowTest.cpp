@@ -1,22 +1,30 @@
 #include "app/Startup.h"
 #include "app/UnitMain.h"
 #include "app/state/ProgramState.h"
+#include "platform/SafeFile.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
+#include "videomaker/ProjectAutosave.h"
 #include "videomaker/ProjectFile.h"
+#include "videomaker/UnitAdjustTime.h"
 #include "videomaker/VideoMakePage.h"
 #include "videomaker/VideoProject.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -46,6 +54,7 @@ protected:
         ProgramState().Arguments.clear();
     }
     TFmMain* Main() const { return Windows->FmMain.get(); }
+    TVideoMakePage* Page() const { return Main()->VideoMakePage(); }
     QAction* Action(const char* name) const {
         return Main()->findChild<QAction*>(QString::fromLatin1(name));
     }
@@ -137,4 +146,179 @@ TEST_F(ProjectInMainWindowTest, TheMenuCommandsActOnThePage) {
     Action("MnNewProject")->trigger();
     EXPECT_TRUE(VideoProject().ProjectFileName.isEmpty());
     EXPECT_TRUE(VideoProject().Photos.isEmpty());
+}
+
+// ---- the copy kept while a project has unsaved changes ----
+
+namespace {
+
+QByteArray Contents(const QString& fileName) {
+    QFile f(fileName);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool CopyExists() {
+    return QFile::exists(TProjectAutosave::CopyFile());
+}
+
+} // namespace
+
+// The program that the kill test below kills: it opens the project named by the test,
+// changes it, lets the (sped-up) clock write the copy, says so and waits to be killed.
+// Run on its own it has nothing to do.
+TEST(AutosaveChild, ChangesTheProjectUntilKilled) {
+    const QString dir = qEnvironmentVariable("VX_AUTOSAVE_CHILD");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "started by AKilledRunsCopyIsOfferedAndRestoredByteForByte";
+    TScriptedPrompts asked;
+    ProgramState().Arguments = {dir + QStringLiteral("/p/x.lmmc")};
+    TApplicationWindows windows;
+    windows.FmMain->show();
+    ASSERT_TRUE(PumpUntil([&] { return windows.FmMain->OptionsApplied(); }, 5000));
+    TVideoMakePage* page = windows.FmMain->VideoMakePage();
+    ASSERT_EQ(page->AddPhotos({dir + QStringLiteral("/p/b.png")}), 1);
+    VideoProject().LyricText = QStringLiteral("[00:01.00]La\r\n[00:02.50]Changed\r\n");
+    LayoutLyricRows();
+    ASSERT_TRUE(VideoProject().Modified());
+    // What saving the changed project would write.
+    ASSERT_TRUE(
+        WriteFileReplacing(dir + QStringLiteral("/expected.lmmc"),
+                           ProjectFileBytes(CurrentProjectData(VideoProject().ProjectFileName))));
+    ASSERT_FALSE(CopyExists());
+    page->Autosave().SetInterval(100);
+    ASSERT_TRUE(PumpUntil(CopyExists, 5000));
+    WriteFileReplacing(dir + QStringLiteral("/ready"), "1");
+    PumpEvents(60000);
+}
+
+TEST_F(ProjectInMainWindowTest, AKilledRunsCopyIsOfferedAndRestoredByteForByte) {
+    Box.Write(QStringLiteral("p/song.mp3"), "ID3");
+    Photo(QStringLiteral("p/a.png"));
+    Photo(QStringLiteral("p/b.png"));
+    TProjectData d;
+    d.AudioName = QStringLiteral("song.mp3");
+    d.PhotoNames = {QStringLiteral("a.png")};
+    d.LyricText = QStringLiteral("[00:01.00]La\r\n");
+    const QString project = Box.Write(QStringLiteral("p/x.lmmc"), ProjectFileBytes(d));
+    Box.Write(QStringLiteral("home/.config/Vexmira/Vexmira20.ini"),
+              "[General]\nShowIntroduction=1\n");
+
+    // The program works on the project and is killed after its clock has ticked.
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VX_AUTOSAVE_CHILD"), Box.Path());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=AutosaveChild.*")});
+    ASSERT_TRUE(child.waitForStarted());
+    const bool ready =
+        PumpUntil([&] { return QFile::exists(Box.File(QStringLiteral("ready"))); }, 30000);
+    ::kill(pid_t(child.processId()), SIGKILL);
+    ASSERT_TRUE(child.waitForFinished(10000));
+    ASSERT_TRUE(ready) << child.readAll().toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    const QByteArray expected = Contents(Box.File(QStringLiteral("expected.lmmc")));
+    ASSERT_FALSE(expected.isEmpty());
+    EXPECT_EQ(Contents(TProjectAutosave::CopyFile()), expected);
+    EXPECT_EQ(Contents(project), ProjectFileBytes(d)); // the project file itself untouched
+
+    // The next start offers the copy, naming the project and the time of the copy.
+    Asked.MessageAnswers.push_back(mrYes);
+    Start();
+    ASSERT_EQ(Asked.Messages.size(), 1);
+    const TScriptedPrompts::TAskedMessage& offer = Asked.Messages.first();
+    EXPECT_EQ(offer.Buttons, mbRestoreDiscard);
+    EXPECT_TRUE(offer.Text.contains(project)) << offer.Text.toStdString();
+    EXPECT_TRUE(offer.Text.contains(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
+    EXPECT_EQ(Main()->ActiveTabIndex(), 1);
+
+    // Restored, it is the changed project of its own file, still to be saved.
+    EXPECT_EQ(VideoProject().ProjectFileName, project);
+    EXPECT_TRUE(VideoProject().Modified());
+    EXPECT_EQ(VideoProject().Photos.size(), 2);
+    EXPECT_EQ(VideoProject().Rows.size(), 2);
+    Action("MnSaveProject")->trigger();
+    EXPECT_EQ(Contents(project), expected);
+    EXPECT_FALSE(CopyExists()); // saved: nothing left to recover
+}
+
+TEST_F(ProjectInMainWindowTest, DiscardingTheOfferedCopyDeletesItAndClosingTheQuestionKeepsIt) {
+    // A copy left by a run that is gone.
+    {
+        TProjectAutosave gone;
+        ASSERT_TRUE(gone.Start());
+        VideoProject().LyricText = QStringLiteral("[00:01.00]Lost\r\n");
+        VideoProject().SetModified(true);
+        ASSERT_TRUE(gone.SaveNow());
+        VideoProject().LyricText.clear();
+        VideoProject().SetModified(false);
+    }
+    ASSERT_TRUE(CopyExists());
+
+    // Closing the question decides nothing: the copy is offered again next time.
+    Start();
+    ASSERT_EQ(Asked.Messages.size(), 1);
+    EXPECT_TRUE(Asked.Messages.first().Text.contains(QStringLiteral("我的视频.lmmc")));
+    EXPECT_TRUE(CopyExists());
+    EXPECT_TRUE(VideoProject().LyricText.isEmpty());
+    Windows.reset();
+
+    Asked.MessageAnswers.push_back(mrNo);
+    Start();
+    EXPECT_EQ(Asked.Messages.size(), 2);
+    EXPECT_FALSE(CopyExists());
+    EXPECT_FALSE(QFile::exists(TProjectAutosave::InfoFile()));
+    EXPECT_TRUE(VideoProject().LyricText.isEmpty());
+    EXPECT_FALSE(VideoProject().Modified());
+}
+
+TEST_F(ProjectInMainWindowTest, TheCopyIsKeptOnlyWhileThereAreUnsavedChanges) {
+    Start();
+    TProjectAutosave& autosave = Page()->Autosave();
+    EXPECT_TRUE(autosave.Active());
+    EXPECT_EQ(autosave.Interval(), 60000);
+    autosave.SetInterval(50);
+    PumpEvents(200);
+    EXPECT_FALSE(CopyExists()); // nothing unsaved
+
+    ASSERT_EQ(Page()->AddPhotos({Photo(QStringLiteral("a.png"))}), 1);
+    ASSERT_TRUE(PumpUntil(CopyExists, 3000));
+    EXPECT_EQ(Contents(TProjectAutosave::CopyFile()),
+              ProjectFileBytes(CurrentProjectData(QString())));
+
+    // Another program running at the same time neither keeps nor offers nor removes one.
+    {
+        TProjectAutosave second;
+        EXPECT_FALSE(second.Start());
+        EXPECT_FALSE(second.Recovery());
+        EXPECT_FALSE(second.SaveNow());
+        second.Discard();
+        EXPECT_TRUE(CopyExists());
+    }
+
+    // A save removes it, and the clock writes none while nothing is unsaved.
+    Asked.FileAnswers.push_back(TScriptedPrompts::Choose({Box.File(QStringLiteral("s/a.lmmc"))}));
+    Action("MnSaveProjectAs")->trigger();
+    EXPECT_FALSE(CopyExists());
+    PumpEvents(200);
+    EXPECT_FALSE(CopyExists());
+
+    // The end of a stamping session with OK writes one at once, whatever the clock.
+    autosave.SetInterval(TProjectAutosave::DefaultInterval);
+    VideoProject().SetAudioFile(Box.Write(QStringLiteral("s/song.wav"), "not a song"));
+    VideoProject().LyricText = QStringLiteral("one\r\n");
+    LayoutLyricRows();
+    TModalHandler accept([](QWidget* w) {
+        if (auto* adjuster = qobject_cast<TFmAdjustTime*>(w))
+            adjuster->accept();
+    });
+    emit Page()->AdjustTimeRequested();
+    EXPECT_EQ(accept.Handled(), 1);
+    EXPECT_TRUE(VideoProject().Modified());
+    EXPECT_TRUE(CopyExists());
+
+    // "否" at the end drops the changes and the copy with them.
+    Asked.MessageAnswers.push_back(mrNo);
+    Action("MnExit")->trigger();
+    EXPECT_FALSE(CopyExists());
 }
