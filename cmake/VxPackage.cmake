@@ -18,6 +18,34 @@ set(staged ${CMAKE_BINARY_DIR}/package-files)
 
 # Files made from the sources: the AppStream metadata, and the compressed manual pages
 # and changelog (gzip -n: no time stamp, so the package's contents are reproducible).
+# The screenshots listed in data/screenshots/captions.tsv, the first one the default.
+set(VX_SCREENSHOTS "")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${data}/screenshots/captions.tsv)
+file(STRINGS ${data}/screenshots/captions.tsv shots ENCODING UTF-8 REGEX "^[^#]")
+foreach(shot ${shots})
+  string(REPLACE "\t" ";" fields "${shot}")
+  list(LENGTH fields count)
+  if(NOT count EQUAL 3)
+    message(FATAL_ERROR "data/screenshots/captions.tsv: \"${shot}\" is not file, caption, Chinese caption")
+  endif()
+  list(GET fields 0 file)
+  list(GET fields 1 caption)
+  list(GET fields 2 caption_zh)
+  if(NOT EXISTS ${data}/screenshots/${file})
+    message(FATAL_ERROR "data/screenshots/captions.tsv names ${file}, which is not there")
+  endif()
+  if(VX_SCREENSHOTS STREQUAL "")
+    set(kind " type=\"default\"")
+  else()
+    set(kind "")
+  endif()
+  string(APPEND VX_SCREENSHOTS
+    "    <screenshot${kind}>\n"
+    "      <caption>${caption}</caption>\n"
+    "      <caption xml:lang=\"zh_CN\">${caption_zh}</caption>\n"
+    "      <image>${VX_SCREENSHOT_URL}/${file}</image>\n"
+    "    </screenshot>\n")
+endforeach()
 configure_file(${data}/package/vexmira.metainfo.xml.in
                ${staged}/${VX_APPSTREAM_ID}.metainfo.xml @ONLY)
 configure_file(${data}/package/changelog ${staged}/changelog @ONLY)
