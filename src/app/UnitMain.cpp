@@ -222,8 +222,8 @@ void TFmMain::UpdateCaption() {
 
 void TFmMain::UpdateProjectMenu() {
     const bool project = ActiveTabIndex() == 1;
-    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject, ui->MnSaveProjectAs,
-                       ui->MnProject})
+    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject,
+                       ui->MnSaveProjectAs, ui->MnProject})
         a->setVisible(project);
 }
 
@@ -232,9 +232,7 @@ void TFmMain::ShowMainWindow() {
     BringToForeground();
 }
 
-void TFmMain::HideMainWindow() {
-    hide();
-}
+void TFmMain::HideMainWindow() { hide(); }
 
 void TFmMain::BringToForeground() {
     if (!isVisible())
