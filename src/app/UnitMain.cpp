@@ -3,6 +3,7 @@
 #include "app/UnitAbout.h"
 #include "app/UnitIntroduction.h"
 #include "app/state/Icons.h"
+#include "app/state/InstallLayout.h"
 #include "platform/Shell.h"
 #include "platform/Xdg.h"
 #include "recording/RecordingPage.h"
@@ -358,22 +359,32 @@ void TFmMain::PopupMenuTrayPopup() {
     items.MnStop->setText(QStringLiteral("停止录像") + shown(state.StopHotKeyName));
 }
 
+namespace {
+
+// The icon of the entries: the theme's icon of an installed program, else a copy of the
+// program icon in the user's icon folder.
+QString EntryIcon() {
+    const QString name = InstalledIconNameOf(QCoreApplication::applicationFilePath());
+    return name.isEmpty() ? AppIconFile() : name;
+}
+
+} // namespace
+
 void TFmMain::MnDesktopLinkClick() {
     Shell::CreateDesktopEntry(Xdg::DesktopFolder(), QCoreApplication::applicationFilePath(),
-                              AppIconFile());
+                              EntryIcon());
 }
 
 void TFmMain::MnStartMenuLinkClick() {
     const QString entry = Shell::CreateDesktopEntry(
-        Xdg::ApplicationsFolder(), QCoreApplication::applicationFilePath(), AppIconFile());
+        Xdg::ApplicationsFolder(), QCoreApplication::applicationFilePath(), EntryIcon());
     if (!entry.isEmpty())
         setWindowTitle(entry);
 }
 
 void TFmMain::MnHelpClick() {
-    const QFileInfo exe(QCoreApplication::applicationFilePath());
-    const QString help = exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
-    if (QFileInfo::exists(help))
+    const QString help = HelpFileOf(QCoreApplication::applicationFilePath());
+    if (!help.isEmpty())
         Shell::OpenDocument(help);
 }
 

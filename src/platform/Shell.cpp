@@ -46,8 +46,7 @@ QString ExecValue(const QString& executable) {
 
 } // namespace
 
-QString CreateDesktopEntry(const QString& folder, const QString& executable,
-                           const QString& iconPath) {
+QString CreateDesktopEntry(const QString& folder, const QString& executable, const QString& icon) {
     if (!QDir().mkpath(folder))
         return {};
     const QString entryPath = QDir(folder).filePath(QStringLiteral("Vexmira.desktop"));
@@ -55,12 +54,19 @@ QString CreateDesktopEntry(const QString& folder, const QString& executable,
     text += QStringLiteral("[Desktop Entry]\n");
     text += QStringLiteral("Type=Application\n");
     text += QStringLiteral("Name=Vexmira\n");
-    text += QStringLiteral("Comment=屏幕录像和歌词视频制作\n");
+    text += QStringLiteral("GenericName=Screen recorder and lyrics video maker\n");
+    text += QStringLiteral("GenericName[zh_CN]=屏幕录像和歌词视频制作\n");
+    text += QStringLiteral(
+        "Comment=Record the screen, or make a video from a song, its lyrics and photos\n");
+    text += QStringLiteral("Comment[zh_CN]=录制屏幕，或者把歌曲、歌词和照片做成视频\n");
     text += QStringLiteral("Exec=") + ExecValue(executable) + QStringLiteral(" %f\n");
     text += QStringLiteral("Path=") + EntryValue(QFileInfo(executable).absolutePath()) + u'\n';
-    text += QStringLiteral("Icon=") + EntryValue(iconPath) + u'\n';
+    text += QStringLiteral("Icon=") + EntryValue(icon) + u'\n';
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("Categories=AudioVideo;Video;Recorder;\n");
+    // A menu entry of this name takes the place of the installed one, so it opens
+    // project files just the same.
+    text += QStringLiteral("MimeType=application/x-vexmira-project;\n");
     if (!WriteFileReplacing(entryPath, text.toUtf8()))
         return {};
     // Desktops only start entries that are marked executable.

@@ -14,10 +14,10 @@ bool OpenDocument(const QString& path);
 // file manager answers, opens the folder that holds it.
 bool ShowInFolder(const QString& path);
 
-// Writes "<folder>/Vexmira.desktop" starting `executable` in its own folder with the
-// given icon, replacing an entry of that name. Returns the entry's path, or an empty
-// string when it could not be written.
-QString CreateDesktopEntry(const QString& folder, const QString& executable,
-                           const QString& iconPath);
+// Writes "<folder>/Vexmira.desktop" starting `executable` in its own folder (with a
+// project file when one is given) and showing `icon`, an icon file's path or an icon
+// theme's name; an entry of that name is replaced. Returns the entry's path, or an
+// empty string when it could not be written.
+QString CreateDesktopEntry(const QString& folder, const QString& executable, const QString& icon);
 
 } // namespace Shell
