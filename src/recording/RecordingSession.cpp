@@ -4,6 +4,7 @@
 #include "capture/ScreenCapture.h"
 #include "capture/WaveCapture.h"
 #include "media/FFEncode.h"
+#include "platform/PortalScreenCast.h"
 #include "recording/RecordingPresets.h"
 
 #include <QFileInfo>
@@ -54,6 +55,8 @@ bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
         return fail();
     RegisterScreenCapture();
     RegisterWaveCapture();
+    // A Wayland desktop's permission to record the screen is kept with the settings.
+    TPortalScreenCast::SetTokenFile(ProgramState().IniFileName);
     encoder.ClearTasks();
 
     TInputOptions screen;
