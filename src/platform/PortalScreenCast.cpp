@@ -152,9 +152,10 @@ int BytesPerPixelOf(TCastPixelLayout layout) {
 
 // ---- the PipeWire stream ----
 
-// The stream and the newest picture it delivered. The picture is copied out of the
-// PipeWire buffer on the stream's thread, so the buffer goes back to the compositor at
-// once; readers copy from that copy under the lock.
+// The stream and the newest picture it delivered. That picture's PipeWire buffer is kept
+// (not given back to the compositor) until a newer one comes, so a picture is copied
+// only when a reader asks for it, not each time the compositor sends one. A kept buffer
+// the stream takes away (its format changed, it ended) is copied first.
 struct TPortalScreenCast::TStream {
     pw_thread_loop* Loop = nullptr;
     pw_context* Context = nullptr;
@@ -162,11 +163,16 @@ struct TPortalScreenCast::TStream {
     pw_stream* Stream = nullptr;
     spa_hook StreamListener{};
     spa_hook CoreListener{};
+    pw_registry* Registry = nullptr;
+    spa_hook RegistryListener{};
+    uint32_t Node = SPA_ID_INVALID; // the compositor's node the stream reads
     std::atomic<bool> Ended{false};
     QString Error; // under the loop's lock
 
     struct TPicture {
-        std::vector<uint8_t> Bytes;
+        const uint8_t* Data = nullptr; // in Kept, or in Buffer's memory
+        pw_buffer* Buffer = nullptr;   // the kept buffer, or null
+        std::vector<uint8_t> Kept;
         int Width = 0, Height = 0, Stride = 0;
         TCastPixelLayout Layout = cplBgrx;
         uint64_t Count = 0; // pictures received so far
@@ -181,6 +187,8 @@ struct TPortalScreenCast::TStream {
             pw_thread_loop_stop(Loop);
         if (Stream)
             pw_stream_destroy(Stream);
+        if (Registry)
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(Registry));
         if (Core)
             pw_core_disconnect(Core);
         if (Context)
@@ -233,6 +241,17 @@ struct TPortalScreenCast::TStream {
         }
     }
 
+    // The compositor's node going away (it stopped the sharing) leaves the stream
+    // connected but without pictures; only the registry tells.
+    static void OnGlobalRemove(void* data, uint32_t id) {
+        auto* t = static_cast<TStream*>(data);
+        if (id == t->Node) {
+            t->Error = QStringLiteral("the screen's node was removed");
+            t->Ended = true;
+            pw_thread_loop_signal(t->Loop, false);
+        }
+    }
+
     static void OnProcess(void* data) {
         auto* t = static_cast<TStream*>(data);
         pw_buffer* newest = nullptr;
@@ -253,19 +272,38 @@ struct TPortalScreenCast::TStream {
             const size_t offset = d.chunk->offset % std::max<uint32_t>(d.maxsize, 1);
             const size_t needed = size_t(stride) * (t->Height - 1) + size_t(t->Width) * bpp;
             if (stride >= t->Width * bpp && offset + needed <= d.maxsize) {
-                std::lock_guard<std::mutex> lock(t->Lock);
-                TPicture& p = t->Latest;
-                p.Bytes.resize(needed);
-                std::memcpy(p.Bytes.data(), static_cast<const uint8_t*>(d.data) + offset, needed);
-                p.Width = t->Width;
-                p.Height = t->Height;
-                p.Stride = stride;
-                p.Layout = t->Layout;
-                ++p.Count;
+                pw_buffer* previous = nullptr;
+                {
+                    std::lock_guard<std::mutex> lock(t->Lock);
+                    TPicture& p = t->Latest;
+                    previous = p.Buffer;
+                    p.Buffer = newest;
+                    p.Data = static_cast<const uint8_t*>(d.data) + offset;
+                    p.Width = t->Width;
+                    p.Height = t->Height;
+                    p.Stride = stride;
+                    p.Layout = t->Layout;
+                    ++p.Count;
+                }
+                newest = previous;
             }
         }
-        pw_stream_queue_buffer(t->Stream, newest);
+        if (newest)
+            pw_stream_queue_buffer(t->Stream, newest);
         pw_thread_loop_signal(t->Loop, false);
+    }
+
+    static void OnRemoveBuffer(void* data, pw_buffer* buffer) {
+        auto* t = static_cast<TStream*>(data);
+        std::lock_guard<std::mutex> lock(t->Lock);
+        TPicture& p = t->Latest;
+        if (p.Buffer != buffer)
+            return;
+        const size_t size =
+            size_t(p.Stride) * (p.Height - 1) + size_t(p.Width) * BytesPerPixelOf(p.Layout);
+        p.Kept.assign(p.Data, p.Data + size);
+        p.Data = p.Kept.data();
+        p.Buffer = nullptr;
     }
 
     bool Connect(int fd, uint32_t node, QString* error) {
@@ -299,6 +337,16 @@ struct TPortalScreenCast::TStream {
             return e;
         }();
         pw_core_add_listener(Core, &CoreListener, &coreEvents, this);
+        Node = node;
+        Registry = pw_core_get_registry(Core, PW_VERSION_REGISTRY, 0);
+        static const pw_registry_events registryEvents = [] {
+            pw_registry_events e{};
+            e.version = PW_VERSION_REGISTRY_EVENTS;
+            e.global_remove = OnGlobalRemove;
+            return e;
+        }();
+        if (Registry)
+            pw_registry_add_listener(Registry, &RegistryListener, &registryEvents, this);
         Stream = pw_stream_new(Core, "vexmira-screen",
                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                  "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -308,6 +356,7 @@ struct TPortalScreenCast::TStream {
             e.state_changed = OnStateChanged;
             e.param_changed = OnParamChanged;
             e.process = OnProcess;
+            e.remove_buffer = OnRemoveBuffer;
             return e;
         }();
         pw_stream_add_listener(Stream, &StreamListener, &streamEvents, this);
@@ -584,13 +633,13 @@ void TPortalScreenCast::CopyLatest(const QRect& rect, uint8_t* dst) {
     std::lock_guard<std::mutex> lock(FStream->Lock);
     const TStream::TPicture& p = FStream->Latest;
     const QRect inside = rect & QRect(0, 0, p.Width, p.Height);
-    if (inside != rect)
+    if (inside != rect || !p.Data)
         std::memset(dst, 0, size_t(rowBytes) * rect.height());
-    if (inside.isEmpty())
+    if (inside.isEmpty() || !p.Data)
         return;
     const int bpp = BytesPerPixelOf(p.Layout);
     for (int y = inside.top(); y <= inside.bottom(); ++y) {
-        const uint8_t* s = p.Bytes.data() + size_t(y) * p.Stride + size_t(inside.left()) * bpp;
+        const uint8_t* s = p.Data + size_t(y) * p.Stride + size_t(inside.left()) * bpp;
         uint8_t* d =
             dst + size_t(y - rect.top()) * rowBytes + size_t(inside.left() - rect.left()) * 4;
         if (p.Layout == cplBgrx)
