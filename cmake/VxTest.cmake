@@ -24,6 +24,8 @@ function(vx_add_test name)
   # X11 tests take the X11 path even when started from a Wayland desktop.
   if("x11" IN_LIST T_LABELS)
     set(env "WAYLAND_DISPLAY=;XDG_SESSION_TYPE=x11")
+  elseif("wayland" IN_LIST T_LABELS)
+    set(env "QT_QPA_PLATFORM=wayland")
   else()
     set(env "QT_QPA_PLATFORM=offscreen")
   endif()

@@ -36,6 +36,9 @@ constexpr uint CursorHidden = 1, CursorEmbedded = 2;
 constexpr uint PersistUntilRevoked = 2;
 constexpr int FirstPictureWaitMs = 5000;
 
+std::atomic<int> LatestFailureValue{cfNone};
+std::atomic<int> EndedStreamCount{0};
+
 QString& TokenFile() {
     static QString file;
     return file;
@@ -430,8 +433,30 @@ void TPortalScreenCast::SetTokenFile(const QString& fileName) {
     TokenFile() = fileName;
 }
 
-bool TPortalScreenCast::Fail(const QString& text) {
+TCastFailure TPortalScreenCast::LatestFailure() {
+    return TCastFailure(LatestFailureValue.load());
+}
+
+int TPortalScreenCast::EndedStreams() {
+    return EndedStreamCount;
+}
+
+bool PortalInterfaceOffered(const QString& interfaceName) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        PortalService, PortalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    m << interfaceName << QStringLiteral("version");
+    const QDBusMessage reply = bus.call(m, QDBus::Block, 5000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toUInt() > 0;
+}
+
+bool TPortalScreenCast::Fail(const QString& text, TCastFailure reason) {
     FLastError = text;
+    LatestFailureValue = reason;
     FStream.reset();
     CloseSession();
     return false;
@@ -498,13 +523,15 @@ int PortalRequest(const QString& method, QVariantList args, QVariantMap options,
 bool TPortalScreenCast::Open(const TRequest& request) {
     FCancelled = false;
     FLastError.clear();
+    LatestFailureValue = cfNone;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return Fail(QStringLiteral("No D-Bus session bus: the screen-cast portal cannot be "
-                                   "reached (install dbus-user-session)"));
+                                   "reached (install dbus-user-session)"),
+                    cfNoPortal);
     if (!bus.interface()->isServiceRegistered(PortalService).value() &&
         !bus.interface()->activatableServiceNames().value().contains(PortalService))
-        return Fail(NoPortalText());
+        return Fail(NoPortalText(), cfNoPortal);
 
     const uint version = PortalProperty(bus, QStringLiteral("version"));
     const uint sourceTypes = PortalProperty(bus, QStringLiteral("AvailableSourceTypes"));
@@ -517,13 +544,14 @@ bool TPortalScreenCast::Open(const TRequest& request) {
             return true;
         if (code == 1) {
             FCancelled = true;
-            Fail(QStringLiteral("The screen sharing was cancelled"));
+            Fail(QStringLiteral("The screen sharing was cancelled"), cfCancelled);
         } else if (code == 2) {
             Fail(QStringLiteral("The desktop could not start the screen sharing (%1 failed); "
                                 "is PipeWire running? Install pipewire and wireplumber")
-                     .arg(method));
+                     .arg(method),
+                 cfNoPipeWire);
         } else {
-            Fail(error);
+            Fail(error, error == NoPortalText() ? cfNoPortal : cfOther);
         }
         return false;
     };
@@ -618,7 +646,7 @@ bool TPortalScreenCast::Open(const TRequest& request) {
 
     FStream = std::make_unique<TStream>();
     if (!FStream->Connect(fd, node, &error))
-        return Fail(error);
+        return Fail(error, cfNoPipeWire);
     {
         std::lock_guard<std::mutex> lock(FStream->Lock);
         FPictureSize = QSize(FStream->Latest.Width, FStream->Latest.Height);
@@ -649,8 +677,13 @@ void TPortalScreenCast::CopyLatest(const QRect& rect, uint8_t* dst) {
     }
 }
 
-bool TPortalScreenCast::Ended() const {
-    return FStream && FStream->Ended;
+bool TPortalScreenCast::Ended() {
+    const bool ended = FStream && FStream->Ended;
+    if (ended && !FEndCounted) {
+        FEndCounted = true;
+        ++EndedStreamCount;
+    }
+    return ended;
 }
 
 #include "PortalScreenCast.moc"

@@ -37,6 +37,19 @@ enum TCastPixelLayout {
 // Converts `width` pixels of `layout` at `src` into BGRA at `dst` (alpha 0xFF). Thread-safe.
 void ConvertRowToBgra(TCastPixelLayout layout, const uint8_t* src, uint8_t* dst, int width);
 
+// Why the last Open failed, for the windows' own words. Thread-safe.
+enum TCastFailure {
+    cfNone,
+    cfCancelled,  // the user dismissed the chooser
+    cfNoPortal,   // no screen-cast portal on the desktop (or no session bus)
+    cfNoPipeWire, // the portal could not start a stream, or PipeWire is unreachable
+    cfOther,
+};
+
+// True when the desktop's portal offers `interfaceName` (for example
+// "org.freedesktop.portal.GlobalShortcuts"). Main thread.
+bool PortalInterfaceOffered(const QString& interfaceName);
+
 class TPortalScreenCast {
 public:
     struct TRequest {
@@ -73,15 +86,21 @@ public:
     // changed) come out black. Thread-safe.
     void CopyLatest(const QRect& rect, uint8_t* dst);
     // True once the stream has ended (the user or the compositor stopped the sharing).
-    // Thread-safe.
-    bool Ended() const;
+    // Called by the one reading thread.
+    bool Ended();
 
     QString LastError() const { return FLastError; }
     bool Cancelled() const { return FCancelled; }
 
+    // The reason of the latest failed Open in this process (cfNone after a successful
+    // one), and how many streams so far ended while being read (the desktop stopped the
+    // sharing). Thread-safe.
+    static TCastFailure LatestFailure();
+    static int EndedStreams();
+
 private:
     struct TStream;
-    bool Fail(const QString& text);
+    bool Fail(const QString& text, TCastFailure reason = cfOther);
     void CloseSession();
 
     std::unique_ptr<TStream> FStream;
@@ -90,4 +109,5 @@ private:
     QSize FPictureSize;
     QString FLastError;
     bool FCancelled = false;
+    bool FEndCounted = false;
 };

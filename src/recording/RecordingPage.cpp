@@ -2,6 +2,7 @@
 
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
+#include "platform/PortalScreenCast.h"
 #include "platform/Profile.h"
 #include "platform/Xdg.h"
 #include "recording/UnitRect.h"
@@ -23,7 +24,8 @@ TRecordingPage::TRecordingPage(QWidget* parent)
             &TRecordingPage::RBtnScreenCaptureClick);
     connect(ui->RBtnRectCapture, &QRadioButton::clicked, this,
             &TRecordingPage::RBtnRectCaptureClick);
-    for (TSpinEdit* spin : {ui->SpinEditLeft, ui->SpinEditTop, ui->SpinEditWidth, ui->SpinEditHeight})
+    for (TSpinEdit* spin :
+         {ui->SpinEditLeft, ui->SpinEditTop, ui->SpinEditWidth, ui->SpinEditHeight})
         connect(spin, &QSpinBox::valueChanged, this, &TRecordingPage::SpinEditLeftChange);
     connect(ui->CheckBoxHideBorder, &QCheckBox::clicked, this,
             &TRecordingPage::CheckBoxHideBorderClick);
@@ -34,11 +36,38 @@ TRecordingPage::TRecordingPage(QWidget* parent)
     FSaveDialogDir = Xdg::VideosFolder();
     SetUpAreaSelection();
     SetUpHotKeys();
+    if (TPortalScreenCast::IsWaylandSession())
+        AdaptToWayland();
 }
 
-TRecordingPage::~TRecordingPage() { ReleaseHotKeys(); }
+void TRecordingPage::AdaptToWayland() {
+    // The desktop's own chooser picks the monitor when the recording starts; picking a
+    // window or dragging a rectangle over other programs' windows is not possible there.
+    // Typed rectangle numbers still work.
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->BtnSelectWindow, ui->BtnSelectRect,
+                                                      ui->CheckBoxHideBorder})
+        w->hide();
+    // Keys pressed in other programs' windows reach a program only through the desktop's
+    // GlobalShortcuts portal.
+    const QString why =
+        PortalInterfaceOffered(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"))
+            ? QStringLiteral(
+                  "Wayland 桌面下，本程序暂不支持通过 GlobalShortcuts 门户注册全局热键。")
+            : QStringLiteral("此 Wayland 桌面不提供全局快捷键门户（GlobalShortcuts），\n"
+                             "程序无法接收在其他窗口中按下的热键。");
+    for (QComboBox* box : {ui->ComboBoxPause, ui->ComboBoxStop}) {
+        box->setEnabled(false);
+        box->setToolTip(why);
+    }
+}
 
-bool TRecordingPage::IsScreenCapture() const { return ui->RBtnScreenCapture->isChecked(); }
+TRecordingPage::~TRecordingPage() {
+    ReleaseHotKeys();
+}
+
+bool TRecordingPage::IsScreenCapture() const {
+    return ui->RBtnScreenCapture->isChecked();
+}
 
 void TRecordingPage::SetRectControlsEnabled(bool enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -174,25 +203,69 @@ void TRecordingPage::WriteGeneralSettings(const TProfile& profile) {
         profile.WriteString(g, QStringLiteral("SaveDir"), QFileInfo(last).absolutePath());
 }
 
-QPushButton* TRecordingPage::BtnStart() const { return ui->BtnStart; }
-QPushButton* TRecordingPage::BtnPause() const { return ui->BtnPause; }
-QPushButton* TRecordingPage::BtnResume() const { return ui->BtnResume; }
-QPushButton* TRecordingPage::BtnStop() const { return ui->BtnStop; }
-QPushButton* TRecordingPage::BtnPlay() const { return ui->BtnPlay; }
-QPushButton* TRecordingPage::BtnOpenFolder() const { return ui->BtnOpenFolder; }
-QPushButton* TRecordingPage::BtnSelectWindow() const { return ui->BtnSelectWindow; }
-QPushButton* TRecordingPage::BtnSelectRect() const { return ui->BtnSelectRect; }
-QRadioButton* TRecordingPage::RBtnScreenCapture() const { return ui->RBtnScreenCapture; }
-QRadioButton* TRecordingPage::RBtnRectCapture() const { return ui->RBtnRectCapture; }
-TSpinEdit* TRecordingPage::SpinEditLeft() const { return ui->SpinEditLeft; }
-TSpinEdit* TRecordingPage::SpinEditTop() const { return ui->SpinEditTop; }
-TSpinEdit* TRecordingPage::SpinEditWidth() const { return ui->SpinEditWidth; }
-TSpinEdit* TRecordingPage::SpinEditHeight() const { return ui->SpinEditHeight; }
-QCheckBox* TRecordingPage::CheckBoxHideBorder() const { return ui->CheckBoxHideBorder; }
-QCheckBox* TRecordingPage::CheckBoxCursor() const { return ui->CheckBoxCursor; }
-QCheckBox* TRecordingPage::CheckBoxWave() const { return ui->CheckBoxWave; }
-QCheckBox* TRecordingPage::CheckBoxToolBar() const { return ui->CheckBoxToolBar; }
-QComboBox* TRecordingPage::ComboBoxVideoType() const { return ui->ComboBoxVideoType; }
-QComboBox* TRecordingPage::ComboBoxVideoSize() const { return ui->ComboBoxVideoSize; }
-QComboBox* TRecordingPage::ComboBoxPause() const { return ui->ComboBoxPause; }
-QComboBox* TRecordingPage::ComboBoxStop() const { return ui->ComboBoxStop; }
+QPushButton* TRecordingPage::BtnStart() const {
+    return ui->BtnStart;
+}
+QPushButton* TRecordingPage::BtnPause() const {
+    return ui->BtnPause;
+}
+QPushButton* TRecordingPage::BtnResume() const {
+    return ui->BtnResume;
+}
+QPushButton* TRecordingPage::BtnStop() const {
+    return ui->BtnStop;
+}
+QPushButton* TRecordingPage::BtnPlay() const {
+    return ui->BtnPlay;
+}
+QPushButton* TRecordingPage::BtnOpenFolder() const {
+    return ui->BtnOpenFolder;
+}
+QPushButton* TRecordingPage::BtnSelectWindow() const {
+    return ui->BtnSelectWindow;
+}
+QPushButton* TRecordingPage::BtnSelectRect() const {
+    return ui->BtnSelectRect;
+}
+QRadioButton* TRecordingPage::RBtnScreenCapture() const {
+    return ui->RBtnScreenCapture;
+}
+QRadioButton* TRecordingPage::RBtnRectCapture() const {
+    return ui->RBtnRectCapture;
+}
+TSpinEdit* TRecordingPage::SpinEditLeft() const {
+    return ui->SpinEditLeft;
+}
+TSpinEdit* TRecordingPage::SpinEditTop() const {
+    return ui->SpinEditTop;
+}
+TSpinEdit* TRecordingPage::SpinEditWidth() const {
+    return ui->SpinEditWidth;
+}
+TSpinEdit* TRecordingPage::SpinEditHeight() const {
+    return ui->SpinEditHeight;
+}
+QCheckBox* TRecordingPage::CheckBoxHideBorder() const {
+    return ui->CheckBoxHideBorder;
+}
+QCheckBox* TRecordingPage::CheckBoxCursor() const {
+    return ui->CheckBoxCursor;
+}
+QCheckBox* TRecordingPage::CheckBoxWave() const {
+    return ui->CheckBoxWave;
+}
+QCheckBox* TRecordingPage::CheckBoxToolBar() const {
+    return ui->CheckBoxToolBar;
+}
+QComboBox* TRecordingPage::ComboBoxVideoType() const {
+    return ui->ComboBoxVideoType;
+}
+QComboBox* TRecordingPage::ComboBoxVideoSize() const {
+    return ui->ComboBoxVideoSize;
+}
+QComboBox* TRecordingPage::ComboBoxPause() const {
+    return ui->ComboBoxPause;
+}
+QComboBox* TRecordingPage::ComboBoxStop() const {
+    return ui->ComboBoxStop;
+}

@@ -309,3 +309,40 @@ TEST_F(WaylandRecordCommand, NoPortalNamesWhatToInstall) {
     EXPECT_TRUE(err.contains(QStringLiteral("install xdg-desktop-portal"))) << err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(file));
 }
+
+// The desktop stops the sharing two seconds into a ten-second recording: the command ends
+// then, saying so, with a finished file of those two seconds.
+TEST_F(WaylandRecordCommand, TheDesktopEndingTheSharingLeavesAPlayableFile) {
+    TPainter painter(true);
+    ASSERT_TRUE(painter.Ready);
+    const QString file = Box.File(QStringLiteral("ended.mp4"));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    cli.setProcessEnvironment(env);
+    cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
+              {QStringLiteral("record"), QStringLiteral("-o"), file, QStringLiteral("--seconds"),
+               QStringLiteral("10"), QStringLiteral("--no-sound")});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+    // Three lines of the running texts: the recording runs.
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (err.count("MB\n") < 3 && clock.elapsed() < 15000 && cli.state() == QProcess::Running) {
+        cli.waitForReadyRead(100);
+        err += cli.readAllStandardError();
+    }
+    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("VX_WAYLAND_DIR") +
+                                    QStringLiteral("/portal-backend"),
+                                {QStringLiteral("stop")}),
+              0);
+    ASSERT_TRUE(cli.waitForFinished(8000)) << "the recording went on";
+    err += cli.readAllStandardError();
+    EXPECT_LT(clock.elapsed(), 8000);
+    EXPECT_EQ(cli.exitCode(), 0) << err.constData();
+    EXPECT_TRUE(err.contains("The screen sharing was ended by the desktop")) << err.constData();
+    EXPECT_TRUE(DecodingErrors(file).isEmpty());
+    const double seconds = Probe(file, "format=duration").toDouble();
+    EXPECT_GT(seconds, 1.5);
+    EXPECT_LT(seconds, 5.0);
+}
