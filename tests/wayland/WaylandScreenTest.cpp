@@ -9,6 +9,7 @@
 #include "support/Sandbox.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 
@@ -215,6 +216,30 @@ TEST_F(WaylandScreen, AnAnnouncedPauseRebasesTheClock) {
     ExpectBlocks(QPoint());
 }
 
+// The monitor shrinks during the recording: the pictures keep the first size and keep
+// coming, what lies beyond the smaller monitor black.
+TEST_F(WaylandScreen, AMonitorSizeChangeKeepsTheFirstSize) {
+    TPainter painter(true);
+    ASSERT_TRUE(painter.Ready);
+    ASSERT_EQ(OpenScreen("framerate=15/1"), 0);
+    ASSERT_EQ(Read(), 1920 * 1080 * 4);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("swaymsg"),
+                                {QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
+                                 QStringLiteral("resolution"), QStringLiteral("1280x720")}),
+              0);
+    bool shrunk = false;
+    for (int i = 0; i < 45 && !shrunk; ++i) {
+        ASSERT_EQ(Read(), 1920 * 1080 * 4);
+        shrunk =
+            PixelAt(1800, 100) == QColor(Qt::black) && PixelAt(1000, 1000) == QColor(Qt::black);
+    }
+    EXPECT_TRUE(shrunk) << "the smaller pictures never came";
+    EXPECT_TRUE(Near(PixelAt(150, 150), PainterBlocks[0].Color, 4));
+    for (int i = 0; i < 15; ++i)
+        ASSERT_EQ(Read(), 1920 * 1080 * 4);
+    EXPECT_EQ(Par()->width, 1920);
+}
+
 // The desktop stops the sharing (here: its portal backend goes away, which leaves this
 // desktop unusable for further casts): the reading ends as at the end of a file, with a
 // message, instead of repeating the last picture forever.
@@ -345,4 +370,25 @@ TEST_F(WaylandRecordCommand, TheDesktopEndingTheSharingLeavesAPlayableFile) {
     const double seconds = Probe(file, "format=duration").toDouble();
     EXPECT_GT(seconds, 1.5);
     EXPECT_LT(seconds, 5.0);
+}
+
+// The user cancels the portal's chooser: the command says so and makes no file.
+TEST_F(WaylandRecordCommand, ACancelledChooserMakesNoFile) {
+    const QString backend =
+        qEnvironmentVariable("VX_WAYLAND_DIR") + QStringLiteral("/portal-backend");
+    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("stop")}), 0);
+    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("start-refusing")}), 0);
+    const QString file = Box.File(QStringLiteral("cancelled.mp4"));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    cli.setProcessEnvironment(env);
+    cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
+              {QStringLiteral("record"), QStringLiteral("-o"), file, QStringLiteral("--seconds"),
+               QStringLiteral("2"), QStringLiteral("--no-sound")});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_NE(cli.exitCode(), 0);
+    const QByteArray err = cli.readAllStandardError();
+    EXPECT_TRUE(err.contains("The screen sharing was cancelled")) << err.constData();
+    EXPECT_FALSE(QFileInfo::exists(file));
 }

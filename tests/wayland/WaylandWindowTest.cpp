@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -121,4 +122,23 @@ TEST_F(WaylandWindow, ThePageRecordsTheMovingScreen) {
     const QColor red = picture.pixelColor(PainterBlocks[0].Rect.center());
     EXPECT_GT(red.red(), 180);
     EXPECT_LT(red.green(), 70);
+}
+
+// The user cancels the portal's chooser: the page says so in its own words, as
+// information, and nothing is recorded.
+TEST_F(WaylandWindow, ACancelledChooserIsToldAndRecordsNothing) {
+    const QString backend =
+        qEnvironmentVariable("VX_WAYLAND_DIR") + QStringLiteral("/portal-backend");
+    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("stop")}), 0);
+    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("start-refusing")}), 0);
+    Page()->CheckBoxWave()->setChecked(false);
+    const QString file = Box.File(QStringLiteral("cancelled.mp4"));
+    AnswerSave(file);
+    Page()->BtnStart()->click();
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_EQ(Prompts.Messages.front().Text, QStringLiteral("已取消屏幕共享，没有开始录像。"));
+    EXPECT_EQ(Prompts.Messages.front().Icon, miInformation);
+    EXPECT_TRUE(Page()->BtnStart()->isEnabled());
+    EXPECT_FALSE(Page()->BtnStop()->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(file));
 }
