@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// The input format "screencapture": pictures of the X11 screen (or of one window, or of a Wayland monitor),
-// paced against the wall clock, optionally with the mouse cursor painted in, with a thin
+// The input format "screencapture": pictures of the X11 screen (or of one window, or of a Wayland
+// monitor), paced against the wall clock, optionally with the mouse cursor painted in, with a thin
 // flashing frame shown around the grabbed rectangle while the input is open.
 //
 //     RegisterScreenCapture();                               // after FFLoader.Load

@@ -24,6 +24,13 @@ QString BinaryDir() {
     return qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/");
 }
 
+// Runs the test desktop's portal-backend command (stop, start, start-refusing).
+bool PortalBackend(const QString& command) {
+    return QProcess::execute(qEnvironmentVariable("VX_WAYLAND_DIR") +
+                                 QStringLiteral("/portal-backend"),
+                             {command}) == 0;
+}
+
 bool Near(QColor a, QColor b, int tolerance) {
     return std::abs(a.red() - b.red()) <= tolerance &&
            std::abs(a.green() - b.green()) <= tolerance &&
@@ -249,9 +256,7 @@ TEST_F(WaylandScreen, TheDesktopEndingTheSharingEndsTheReading) {
     ASSERT_EQ(OpenScreen("framesize=320,240"), 0);
     for (int i = 0; i < 5; ++i)
         ASSERT_GT(Read(), 0);
-    const QString backend =
-        qEnvironmentVariable("VX_WAYLAND_DIR") + QStringLiteral("/portal-backend");
-    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("stop")}), 0);
+    ASSERT_TRUE(PortalBackend(QStringLiteral("stop")));
     int ret = 0;
     for (int i = 0; i < 60 && ret >= 0; ++i)
         ret = Read();
@@ -266,6 +271,18 @@ protected:
             << "not a Wayland session: run these tests inside tests/wayland/run-session";
     }
     TSandbox Box;
+
+    // Starts vexmira-cli record into `file` for `seconds`, without sound, as a desktop
+    // program would start it (the tests' own platform is offscreen).
+    static void StartRecording(QProcess& cli, const QString& file, int seconds,
+                               QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        cli.setProcessEnvironment(env);
+        cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
+                  {QStringLiteral("record"), QStringLiteral("-o"), file,
+                   QStringLiteral("--seconds"), QString::number(seconds),
+                   QStringLiteral("--no-sound")});
+    }
 };
 
 // The whole command on the Wayland desktop: 75 ± 5 pictures of the moving screen in five
@@ -275,12 +292,7 @@ TEST_F(WaylandRecordCommand, FiveSecondsOfTheMovingScreen) {
     ASSERT_TRUE(painter.Ready);
     const QString file = Box.File(QStringLiteral("wayland.mp4"));
     QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the tests' own is offscreen
-    cli.setProcessEnvironment(env);
-    cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
-              {QStringLiteral("record"), QStringLiteral("-o"), file, QStringLiteral("--seconds"),
-               QStringLiteral("5"), QStringLiteral("--no-sound")});
+    StartRecording(cli, file, 5);
     ASSERT_TRUE(cli.waitForFinished(30000));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
     EXPECT_EQ(Probe(file, "stream=width,height", "v:0"), QStringLiteral("1920,1080"));
@@ -306,9 +318,7 @@ TEST_F(WaylandRecordCommand, FiveSecondsOfTheMovingScreen) {
 // no file.
 TEST_F(WaylandRecordCommand, NoPortalNamesWhatToInstall) {
     const QString file = Box.File(QStringLiteral("none.mp4"));
-    QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     // A bus of its own that starts no services, so no portal runs on it.
     const QString config = Box.Write(
         QStringLiteral("bus.conf"),
@@ -322,10 +332,8 @@ TEST_F(WaylandRecordCommand, NoPortalNamesWhatToInstall) {
     ASSERT_TRUE(bus.waitForReadyRead(5000));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                QString::fromUtf8(bus.readLine().trimmed()));
-    cli.setProcessEnvironment(env);
-    cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
-              {QStringLiteral("record"), QStringLiteral("-o"), file, QStringLiteral("--seconds"),
-               QStringLiteral("2"), QStringLiteral("--no-sound")});
+    QProcess cli;
+    StartRecording(cli, file, 2, env);
     ASSERT_TRUE(cli.waitForFinished(30000));
     bus.kill();
     bus.waitForFinished();
@@ -342,12 +350,7 @@ TEST_F(WaylandRecordCommand, TheDesktopEndingTheSharingLeavesAPlayableFile) {
     ASSERT_TRUE(painter.Ready);
     const QString file = Box.File(QStringLiteral("ended.mp4"));
     QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    cli.setProcessEnvironment(env);
-    cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
-              {QStringLiteral("record"), QStringLiteral("-o"), file, QStringLiteral("--seconds"),
-               QStringLiteral("10"), QStringLiteral("--no-sound")});
+    StartRecording(cli, file, 10);
     ASSERT_TRUE(cli.waitForStarted(5000));
     // Three lines of the running texts: the recording runs.
     QByteArray err;
@@ -357,10 +360,7 @@ TEST_F(WaylandRecordCommand, TheDesktopEndingTheSharingLeavesAPlayableFile) {
         cli.waitForReadyRead(100);
         err += cli.readAllStandardError();
     }
-    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("VX_WAYLAND_DIR") +
-                                    QStringLiteral("/portal-backend"),
-                                {QStringLiteral("stop")}),
-              0);
+    ASSERT_TRUE(PortalBackend(QStringLiteral("stop")));
     ASSERT_TRUE(cli.waitForFinished(8000)) << "the recording went on";
     err += cli.readAllStandardError();
     EXPECT_LT(clock.elapsed(), 8000);
@@ -374,18 +374,11 @@ TEST_F(WaylandRecordCommand, TheDesktopEndingTheSharingLeavesAPlayableFile) {
 
 // The user cancels the portal's chooser: the command says so and makes no file.
 TEST_F(WaylandRecordCommand, ACancelledChooserMakesNoFile) {
-    const QString backend =
-        qEnvironmentVariable("VX_WAYLAND_DIR") + QStringLiteral("/portal-backend");
-    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("stop")}), 0);
-    ASSERT_EQ(QProcess::execute(backend, {QStringLiteral("start-refusing")}), 0);
+    ASSERT_TRUE(PortalBackend(QStringLiteral("stop")));
+    ASSERT_TRUE(PortalBackend(QStringLiteral("start-refusing")));
     const QString file = Box.File(QStringLiteral("cancelled.mp4"));
     QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    cli.setProcessEnvironment(env);
-    cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
-              {QStringLiteral("record"), QStringLiteral("-o"), file, QStringLiteral("--seconds"),
-               QStringLiteral("2"), QStringLiteral("--no-sound")});
+    StartRecording(cli, file, 2);
     ASSERT_TRUE(cli.waitForFinished(30000));
     EXPECT_NE(cli.exitCode(), 0);
     const QByteArray err = cli.readAllStandardError();
