@@ -6,6 +6,7 @@
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
 #include "platform/PortalScreenCast.h"
+#include "platform/Profile.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitToolBar.h"
@@ -108,6 +109,10 @@ TEST_F(WaylandWindow, ThePageRecordsTheMovingScreen) {
     Page()->BtnStop()->click();
     ASSERT_TRUE(PumpUntil([this] { return Page()->BtnStart()->isEnabled(); }, 10000));
     EXPECT_TRUE(Prompts.Messages.empty());
+    // The desktop's permission is kept with the settings for the next recording.
+    EXPECT_FALSE(TProfile(ProgramState().IniFileName)
+                     .ReadString(QStringLiteral("ScreenCast"), QStringLiteral("RestoreToken"), {})
+                     .isEmpty());
 
     EXPECT_EQ(Probe(file, "stream=width,height", "v:0"), QStringLiteral("1920,1080"));
     EXPECT_NEAR(Probe(file, "stream=nb_read_frames", "v:0").toInt(), 75, 5);
