@@ -8,6 +8,7 @@
 #include "platform/PortalScreenCast.h"
 #include "platform/Profile.h"
 #include "recording/RecordingPage.h"
+#include "recording/RecordingSession.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitToolBar.h"
 #include "recording/x11/RecordingMedia.h"
@@ -146,4 +147,27 @@ TEST_F(WaylandWindow, ACancelledChooserIsToldAndRecordsNothing) {
     EXPECT_TRUE(Page()->BtnStart()->isEnabled());
     EXPECT_FALSE(Page()->BtnStop()->isEnabled());
     EXPECT_FALSE(QFileInfo::exists(file));
+}
+
+// The desktop stops the sharing during a recording: the recording ends by itself, its
+// file plays, and the page says what happened.
+TEST_F(WaylandWindow, TheDesktopEndingTheSharingEndsTheRecordingWithAMessage) {
+    ASSERT_TRUE(ShowPainter());
+    Page()->CheckBoxWave()->setChecked(false);
+    Page()->CheckBoxToolBar()->setChecked(false);
+    const QString file = Box.File(QStringLiteral("ended.mp4"));
+    AnswerSave(file);
+    Page()->BtnStart()->click();
+    ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
+    PumpEvents(2000);
+    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("VX_WAYLAND_DIR") +
+                                    QStringLiteral("/portal-backend"),
+                                {QStringLiteral("stop")}),
+              0);
+    ASSERT_TRUE(PumpUntil([this] { return Page()->BtnStart()->isEnabled(); }, 10000));
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_EQ(Prompts.Messages.front().Text, ScreenSharingEndedText());
+    EXPECT_EQ(Prompts.Messages.front().Icon, miInformation);
+    EXPECT_TRUE(DecodingErrors(file).isEmpty());
+    EXPECT_GT(Probe(file, "format=duration").toDouble(), 1.5);
 }
