@@ -6,6 +6,11 @@ function(vx_add_test name)
   cmake_parse_arguments(T "" "" "LABELS;SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE vx_testsupport ${T_LIBS} GTest::gtest)
+  # Wayland tests run (and are listed) each inside a headless Wayland desktop of their own.
+  if("wayland" IN_LIST T_LABELS)
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wayland/run-session)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
@@ -16,8 +21,11 @@ function(vx_add_test name)
   # variables) into separate property names, so the labels and the environment are
   # set by a second include file that runs after the discovered tests are defined.
   # Tests without the X server run on Qt's offscreen platform.
+  # X11 tests take the X11 path even when started from a Wayland desktop.
   if("x11" IN_LIST T_LABELS)
-    set(env "")
+    set(env "WAYLAND_DISPLAY=;XDG_SESSION_TYPE=x11")
+  elseif("wayland" IN_LIST T_LABELS)
+    set(env "QT_QPA_PLATFORM=wayland")
   else()
     set(env "QT_QPA_PLATFORM=offscreen")
   endif()

@@ -1,11 +1,18 @@
 #include "app/Startup.h"
 #include "app/state/Icons.h"
 #include "app/state/ProgramState.h"
+#include "platform/PortalScreenCast.h"
 
 #include <QApplication>
 #include <QSessionManager>
 
 int main(int argc, char** argv) {
+    // In a Wayland session the windows are native Wayland windows (XWayland only when Qt's
+    // Wayland plugin is missing): the screen comes from the desktop's screen-cast portal
+    // either way, an XWayland window could place itself over X11 windows only, and native
+    // windows stay sharp when the desktop scales.
+    if (TPortalScreenCast::IsWaylandSession() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexmira"));
     QApplication::setWindowIcon(AppIcon());

@@ -2,13 +2,14 @@
 
 #include "capture/CursorPainter.h"
 #include "capture/SourceOptions.h"
+#include "platform/PortalScreenCast.h"
 #include "platform/X11FrameWindow.h"
 #include "platform/X11ScreenGrabber.h"
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -38,6 +39,10 @@ struct TScreenCaptureState {
     TX11ScreenGrabber Grabber;
     TCursorImage Cursor; // reused by every read
     int64_t Slot = -1;   // the current picture's slot on the recording's timeline
+    // In a Wayland session: the screen-cast stream, and the rectangle cut out of its
+    // pictures (pixels of the stream's first picture).
+    std::unique_ptr<TPortalScreenCast> Cast;
+    QRect CastRect;
     bool Resumed = false; // the reader paused and goes on: start the clock afresh
 };
 
@@ -129,6 +134,71 @@ void ParseScreenCaptureOptions(const QString& text, TScreenCaptureOptions& o) {
 
 namespace {
 
+// Fills in the stream's parameters once the picture size is known.
+int FinishHeader(AVFormatContext* s, TScreenCaptureState* g, AVPixelFormat pixFmt) {
+    AVStream* st = NewSourceStream(s);
+    if (!st)
+        return Fail(s, g, AVERROR(ENOMEM));
+    if (g->time_base.num <= 0 || g->time_base.den <= 0) {
+        g->time_base = AVRational{1, 15};
+        FF.av_log(s, AV_LOG_INFO, "frame rate assume as %d/%d.\n", 1, 15);
+    }
+    if (g->show_frame && !g->Cast) {
+        g->frame = std::make_unique<TX11FrameWindow>();
+        const TFrameTarget target{g->window_handle, g->client, QPoint(g->x_off, g->y_off),
+                                  QSize(g->width, g->height)};
+        if (!g->frame->Show(target, &g->Started)) {
+            FF.av_log(s, AV_LOG_WARNING, "Cannot show the capture frame: %s\n",
+                      g->frame->LastError().toUtf8().constData());
+            g->frame.reset();
+        }
+    }
+    SetRawVideoParameters(st, g->width, g->height, pixFmt,
+                          AVRational{g->time_base.den, g->time_base.num});
+    g->time_frame = TimeFrameAt(*g, FF.av_gettime());
+    return 0;
+}
+
+// A Wayland session: the pictures come from the desktop's screen-cast portal. The
+// rectangle is given in desktop coordinates (of the chosen window, for a window) and cut
+// out of the stream's pictures, scaled by the ratio of the pictures' pixels to the
+// desktop's units. No frame window: a Wayland client cannot place one on the screen.
+int CastReadHeader(AVFormatContext* s, TScreenCaptureState* g, const TScreenCaptureOptions& o) {
+    g->Cast = std::make_unique<TPortalScreenCast>();
+    const bool window = o.HasTitle || o.Hwnd != 0;
+    if (!g->Cast->Open({g->cursor, window})) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", g->Cast->LastError().toUtf8().constData());
+        return Fail(s, g, g->Cast->Cancelled() ? AVERROR(ECANCELED) : AVERROR(EIO));
+    }
+    const QRect desktop = g->Cast->DesktopRect();
+    const QSize picture = g->Cast->PictureSize();
+    const int x = window ? g->x_off : g->x_off - desktop.x();
+    const int y = window ? g->y_off : g->y_off - desktop.y();
+    const int64_t w = o.Width > 0 ? o.Width : desktop.width();
+    const int64_t h = o.Height > 0 ? o.Height : desktop.height();
+    const int64_t right = std::min<int64_t>(int64_t(x) + w, desktop.width());
+    const int64_t bottom = std::min<int64_t>(int64_t(y) + h, desktop.height());
+    if (x < 0 || y < 0 || right - x < 0 || bottom - y < 0) {
+        FF.av_log(s, AV_LOG_ERROR, "Invalid properties, aborting\n");
+        return Fail(s, g, AVERROR(EIO));
+    }
+    const double sx = desktop.width() > 0 ? double(picture.width()) / desktop.width() : 1.0;
+    const double sy = desktop.height() > 0 ? double(picture.height()) / desktop.height() : 1.0;
+    const QPoint topLeft(int(std::lround(x * sx)), int(std::lround(y * sy)));
+    const QPoint bottomRight(int(std::lround(right * sx)), int(std::lround(bottom * sy)));
+    g->CastRect =
+        QRect(topLeft, QSize(bottomRight.x() - topLeft.x(), bottomRight.y() - topLeft.y()));
+    g->width = g->CastRect.width();
+    g->height = g->CastRect.height();
+    g->bpp = 32;
+    g->size = g->width * g->height * 4;
+    if (const int ret = FinishHeader(s, g, AV_PIX_FMT_BGRA); ret < 0)
+        return ret;
+    FF.av_log(s, AV_LOG_INFO, "ready for capturing %ix%ix%i at (%i,%i)\n", g->width, g->height,
+              g->bpp, g->x_off, g->y_off);
+    return 0;
+}
+
 int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputParameters& ap) {
     auto* g = new TScreenCaptureState;
     StateOf(s) = g;
@@ -153,6 +223,8 @@ int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputPar
     g->client = o.Client;
     g->cursor = o.Cursor;
 
+    if (TPortalScreenCast::IsWaylandSession())
+        return CastReadHeader(s, g, o);
     if (!g->Grabber.Open()) {
         FF.av_log(s, AV_LOG_ERROR, "Couldn't get window DC (error %li)\n", 0L);
         return Fail(s, g, AVERROR(EIO));
@@ -197,27 +269,8 @@ int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputPar
         return Fail(s, g, -1);
     }
     g->size = g->Grabber.PictureSize();
-
-    AVStream* st = NewSourceStream(s);
-    if (!st)
-        return Fail(s, g, AVERROR(ENOMEM));
-    if (g->time_base.num <= 0 || g->time_base.den <= 0) {
-        g->time_base = AVRational{1, 15};
-        FF.av_log(s, AV_LOG_INFO, "frame rate assume as %d/%d.\n", 1, 15);
-    }
-    if (g->show_frame) {
-        g->frame = std::make_unique<TX11FrameWindow>();
-        const TFrameTarget target{g->window_handle, g->client, QPoint(g->x_off, g->y_off),
-                                  QSize(g->width, g->height)};
-        if (!g->frame->Show(target, &g->Started)) {
-            FF.av_log(s, AV_LOG_WARNING, "Cannot show the capture frame: %s\n",
-                      g->frame->LastError().toUtf8().constData());
-            g->frame.reset();
-        }
-    }
-    SetRawVideoParameters(st, g->width, g->height, pixFmt,
-                          AVRational{g->time_base.den, g->time_base.num});
-    g->time_frame = TimeFrameAt(*g, FF.av_gettime());
+    if (const int ret = FinishHeader(s, g, pixFmt); ret < 0)
+        return ret;
 
     if (hasTitle)
         FF.av_log(s, AV_LOG_INFO, "Found window %s, ", title.toUtf8().constData());
@@ -258,9 +311,28 @@ int64_t WaitForSlot(TScreenCaptureState& g) {
     return MulDivRound(g.Slot, int64_t(g.time_base.num) * 1000000, g.time_base.den);
 }
 
+int FinishPacket(const TScreenCaptureState& g, AVPacket* pkt, int64_t pts) {
+    pkt->stream_index = 0;
+    pkt->pts = pkt->dts = pts;
+    pkt->duration = MulDivRound(1000000, g.time_base.num, g.time_base.den);
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    return g.size;
+}
+
 int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
     TScreenCaptureState& g = *StateOf(s);
     const int64_t pts = WaitForSlot(g);
+    if (g.Cast) {
+        // The desktop stopped the sharing: the recording ends here as at a stop.
+        if (g.Cast->Ended()) {
+            FF.av_log(s, AV_LOG_ERROR, "The screen sharing was ended by the desktop\n");
+            return AVERROR_EOF;
+        }
+        if (FF.av_new_packet(pkt, g.size) < 0)
+            return AVERROR(EIO);
+        g.Cast->CopyLatest(g.CastRect, pkt->data);
+        return FinishPacket(g, pkt, pts);
+    }
     if (FF.av_new_packet(pkt, g.size) < 0)
         return AVERROR(EIO);
     QPoint origin;
@@ -285,11 +357,7 @@ int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
         if (uint8_t* palette = FF.av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
             std::memcpy(palette, g.Grabber.Palette().data(), AVPALETTE_SIZE);
     }
-    pkt->stream_index = 0;
-    pkt->pts = pkt->dts = pts;
-    pkt->duration = MulDivRound(1000000, g.time_base.num, g.time_base.den);
-    pkt->flags |= AV_PKT_FLAG_KEY;
-    return g.size;
+    return FinishPacket(g, pkt, pts);
 }
 
 // The job goes on reading after a pause (on its reading thread, between two reads).
@@ -307,9 +375,14 @@ int ScreenReadClose(AVFormatContext* s) {
 } // namespace
 
 const TOwnInputFormat ScreenCaptureFormat = {
-    ScreenCaptureName, "Screen capture using GDI", int(sizeof(TScreenCaptureRecord)),
-    &ScreenReadHeader, &ScreenReadPacket,          &ScreenReadClose,
-    nullptr,           &ScreenReadPlay,
+    ScreenCaptureName,
+    "Screen capture using GDI",
+    int(sizeof(TScreenCaptureRecord)),
+    &ScreenReadHeader,
+    &ScreenReadPacket,
+    &ScreenReadClose,
+    nullptr,
+    &ScreenReadPlay,
 };
 
 void RegisterScreenCapture() {

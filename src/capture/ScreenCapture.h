@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// The input format "screencapture": pictures of the X11 screen (or of one window),
-// paced against the wall clock, optionally with the mouse cursor painted in, with a thin
+// The input format "screencapture": pictures of the X11 screen (or of one window, or of a Wayland
+// monitor), paced against the wall clock, optionally with the mouse cursor painted in, with a thin
 // flashing frame shown around the grabbed rectangle while the input is open.
 //
 //     RegisterScreenCapture();                               // after FFLoader.Load
@@ -36,6 +36,15 @@
 // skip the slots they missed (the job repeats pictures to fill them); after a gap of
 // more than a second (the job was paused) the clock is re-based, and the next picture
 // follows the previous one by one picture interval, with no burst of catch-up pictures.
+//
+// In a Wayland session ($WAYLAND_DISPLAY or $XDG_SESSION_TYPE=wayland) the pictures come
+// from the desktop's screen-cast portal instead (the portal's chooser picks the monitor, a
+// window with hwnd or title where the portal offers windows): the rectangle is cut out of
+// the monitor's picture, the last picture is repeated while the compositor sends none, a
+// change of the monitor's size keeps the first size (what no longer exists comes out
+// black), showframe is ignored, and the cursor option picks the portal's cursor mode.
+// When the desktop stops the sharing the reading ends (AVERROR_EOF) with a message; a
+// cancelled chooser fails the open with AVERROR(ECANCELED).
 //
 // Error results: AVERROR(EIO) for no display, a missing window or invalid geometry
 // ("Invalid properties, aborting"), -1 for an unsupported depth or a failed grab.

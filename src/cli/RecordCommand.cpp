@@ -5,6 +5,7 @@
 #include "cli/CliRun.h"
 #include "media/FFEncode.h"
 #include "media/FFLog.h"
+#include "platform/PortalScreenCast.h"
 #include "platform/X11Connection.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
@@ -52,7 +53,13 @@ int RunRecord(int argc, char** argv) {
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
     std::signal(SIGUSR1, RequestPause);
-    {
+    if (TPortalScreenCast::IsWaylandSession()) {
+        // A Wayland session: the screen comes through the desktop's screen-cast portal, and
+        // the screen's size from the compositor itself (XWayland when Qt has no Wayland
+        // plugin).
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+    } else {
         // Without an X server the windowing library would end the process; say why instead.
         TX11Connection display;
         if (!display.Open())
@@ -91,7 +98,8 @@ int RunRecord(int argc, char** argv) {
         } else if (a == u"--size") {
             int r[2];
             if (!value(&v) || !ParseInts(v, u'*', 2, r) || r[0] <= 0 || r[1] <= 0)
-                return run.Fail(QStringLiteral("--size needs W*H with a positive width and height"));
+                return run.Fail(
+                    QStringLiteral("--size needs W*H with a positive width and height"));
             request.FrameSize = v;
         } else if (a == u"--no-cursor") {
             request.Cursor = false;

@@ -2,6 +2,7 @@
 
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
+#include "platform/PortalScreenCast.h"
 #include "platform/Profile.h"
 #include "platform/Xdg.h"
 #include "recording/UnitRect.h"
@@ -34,6 +35,29 @@ TRecordingPage::TRecordingPage(QWidget* parent)
     FSaveDialogDir = Xdg::VideosFolder();
     SetUpAreaSelection();
     SetUpHotKeys();
+    if (TPortalScreenCast::IsWaylandSession())
+        AdaptToWayland();
+}
+
+void TRecordingPage::AdaptToWayland() {
+    // The desktop's own chooser picks the monitor when the recording starts; picking a
+    // window or dragging a rectangle over other programs' windows is not possible there.
+    // Typed rectangle numbers still work.
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->BtnSelectWindow, ui->BtnSelectRect,
+                                                      ui->CheckBoxHideBorder})
+        w->hide();
+    // Keys pressed in other programs' windows reach a program only through the desktop's
+    // GlobalShortcuts portal.
+    const QString why =
+        PortalInterfaceOffered(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"))
+            ? QStringLiteral(
+                  "Wayland 桌面下，本程序暂不支持通过 GlobalShortcuts 门户注册全局热键。")
+            : QStringLiteral("此 Wayland 桌面不提供全局快捷键门户（GlobalShortcuts），\n"
+                             "程序无法接收在其他窗口中按下的热键。");
+    for (QComboBox* box : {ui->ComboBoxPause, ui->ComboBoxStop}) {
+        box->setEnabled(false);
+        box->setToolTip(why);
+    }
 }
 
 TRecordingPage::~TRecordingPage() { ReleaseHotKeys(); }

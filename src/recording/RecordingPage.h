@@ -109,6 +109,7 @@ private:
     void SetRectControlsEnabled(bool enabled);
     void SetUpAreaSelection();
     void SetUpHotKeys();
+    void AdaptToWayland();
     void ReleaseHotKeys();
     bool RecordingTabActive() const;
     // Puts a rectangle chosen with the mouse into the spin boxes, with the frame sync

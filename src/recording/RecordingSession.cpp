@@ -4,6 +4,7 @@
 #include "capture/ScreenCapture.h"
 #include "capture/WaveCapture.h"
 #include "media/FFEncode.h"
+#include "platform/PortalScreenCast.h"
 #include "recording/RecordingPresets.h"
 
 #include <QFileInfo>
@@ -44,6 +45,33 @@ QString SoundDeviceLostText() {
     return QStringLiteral("录音设备已断开，录制继续进行，但此后的录像没有声音。");
 }
 
+QString ScreenSharingFailureText(const QString& detail) {
+    if (!TPortalScreenCast::IsWaylandSession())
+        return {};
+    switch (TPortalScreenCast::LatestFailure()) {
+    case cfNone:
+        return {};
+    case cfCancelled:
+        return QStringLiteral("已取消屏幕共享，没有开始录像。");
+    case cfNoPortal:
+        return QStringLiteral(
+            "此桌面没有屏幕录制门户（org.freedesktop.portal.ScreenCast），无法录像。\n"
+            "请安装 xdg-desktop-portal 和桌面对应的门户"
+            "（xdg-desktop-portal-gnome、xdg-desktop-portal-kde 或 "
+            "xdg-desktop-portal-wlr）。");
+    case cfNoPipeWire:
+        return QStringLiteral("桌面无法开始屏幕共享：PipeWire 不可用。\n"
+                              "请安装 pipewire 和 wireplumber，并随桌面启动它们。");
+    case cfOther:
+        break;
+    }
+    return QStringLiteral("无法开始屏幕共享：%1").arg(detail);
+}
+
+QString ScreenSharingEndedText() {
+    return QStringLiteral("桌面已停止屏幕共享，录像已结束，文件已保存。");
+}
+
 bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
                       TObjectHandle pauseHandle, QString* error, TObjectHandle lostHandle) {
     auto fail = [&] {
@@ -54,6 +82,8 @@ bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
         return fail();
     RegisterScreenCapture();
     RegisterWaveCapture();
+    // A Wayland desktop's permission to record the screen is kept with the settings.
+    TPortalScreenCast::SetTokenFile(ProgramState().IniFileName);
     encoder.ClearTasks();
 
     TInputOptions screen;

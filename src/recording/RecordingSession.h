@@ -37,4 +37,10 @@ bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
                       TObjectHandle pauseHandle, QString* error, TObjectHandle lostHandle = 0);
 
 // What the recorder tells the user when the sound device went away mid-recording.
+// In a Wayland session: the words for the screen-cast portal's latest failure (cancelled,
+// no portal, no PipeWire), with the engine's `detail` for any other; empty when the
+// portal did not fail. Main thread.
+QString ScreenSharingFailureText(const QString& detail);
+// The desktop stopped the sharing during a recording; the recording ended and was saved.
+QString ScreenSharingEndedText();
 QString SoundDeviceLostText();

@@ -3,10 +3,13 @@
 // the end of a recording, and playing or showing the recorded file.
 #include "recording/UnitToolBar.h"
 
+#include "platform/PortalScreenCast.h"
+
 #include "app/state/OutputFile.h"
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
 #include "media/FFEncode.h"
+#include "platform/PortalScreenCast.h"
 #include "platform/Prompts.h"
 #include "platform/Shell.h"
 #include "recording/RecordingPage.h"
@@ -149,9 +152,14 @@ bool TFmToolBar::StartCapture() {
     QString error;
     if (!PrepareRecording(*FFEncoder, request, FPauseHandle.Handle(), &error,
                           FSoundLostHandle.Handle())) {
-        ShowMessage(nullptr, error, miError);
+        const QString sharing = ScreenSharingFailureText(error);
+        if (TPortalScreenCast::LatestFailure() == cfCancelled)
+            ShowMessage(nullptr, sharing, miInformation);
+        else
+            ShowMessage(nullptr, sharing.isEmpty() ? error : sharing, miError);
         return false;
     }
+    FEndedSharings = TPortalScreenCast::EndedStreams();
     SetRecordingControls(false, true, false, true);
     SetPlayControls(false);
     FFEncoder->Start(1);
@@ -215,6 +223,8 @@ void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {
     }
     if (info.Exception)
         ShowMessage(nullptr, info.ExceptionMsg, miWarning);
+    else if (info.TaskIndex < 0 && TPortalScreenCast::EndedStreams() != FEndedSharings)
+        ShowMessage(nullptr, ScreenSharingEndedText(), miInformation);
 }
 
 void TFmToolBar::BtnPlayClick() {

@@ -2,6 +2,7 @@
 
 #include "app/state/FloatingWindow.h"
 #include "platform/DesktopInput.h"
+#include "platform/PortalScreenCast.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -101,6 +102,9 @@ void TFmRect::PlacePanels() {
 }
 
 void TFmRect::ShowFrame() {
+    // A Wayland client cannot place a window over the others: no frame there.
+    if (TPortalScreenCast::IsWaylandSession())
+        return;
     SetWinRect();
     show();
     raise();

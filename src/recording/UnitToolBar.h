@@ -99,6 +99,7 @@ private:
     std::atomic<bool> FSoundLostFlag{false};
     THandleRegistration<std::atomic<bool>> FSoundLostHandle{&FSoundLostFlag};
     bool FSoundLostShown = false;
+    int FEndedSharings = 0; // screen-cast streams ended before this recording started
     TFmToolHint* FToolHint = nullptr;
     QTimer* FTimer1 = nullptr;
     bool WndIsDrag = false;
