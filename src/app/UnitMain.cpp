@@ -3,6 +3,7 @@
 #include "app/UnitAbout.h"
 #include "app/UnitIntroduction.h"
 #include "app/state/Icons.h"
+#include "app/state/OutputFile.h"
 #include "platform/Shell.h"
 #include "platform/Xdg.h"
 #include "recording/RecordingPage.h"
@@ -221,8 +222,8 @@ void TFmMain::UpdateCaption() {
 
 void TFmMain::UpdateProjectMenu() {
     const bool project = ActiveTabIndex() == 1;
-    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject,
-                       ui->MnSaveProjectAs, ui->MnProject})
+    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject, ui->MnSaveProjectAs,
+                       ui->MnProject})
         a->setVisible(project);
 }
 
@@ -231,7 +232,9 @@ void TFmMain::ShowMainWindow() {
     BringToForeground();
 }
 
-void TFmMain::HideMainWindow() { hide(); }
+void TFmMain::HideMainWindow() {
+    hide();
+}
 
 void TFmMain::BringToForeground() {
     if (!isVisible())
@@ -303,7 +306,13 @@ bool TFmMain::FormCloseQuery() {
 }
 
 void TFmMain::closeEvent(QCloseEvent* event) {
+    // Ending the program closes its windows once more; the question was asked already.
+    if (FEnding) {
+        event->accept();
+        return;
+    }
     if (FormCloseQuery()) {
+        FEnding = true;
         event->accept();
         emit TerminateRequested();
     } else {
@@ -316,6 +325,7 @@ void TFmMain::MnExitClick() {
         return;
     StopRecordingIfRunning();
     WriteGeneralSettings();
+    FEnding = true;
     emit TerminateRequested();
 }
 
@@ -361,9 +371,10 @@ void TFmMain::MnStartMenuLinkClick() {
 
 void TFmMain::MnHelpClick() {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    const QString help = exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
+    const QString help =
+        exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
     if (QFileInfo::exists(help))
-        Shell::OpenDocument(help);
+        OpenWithDesktop(this, help);
 }
 
 void TFmMain::MnAboutClick() {

@@ -24,7 +24,7 @@ struct TFileDialogOptions {
     int FilterIndex = 1; // 1-based, as the filter pairs are counted
     QString DefaultExt;  // without the dot; appended when the typed name has none
     QString InitialDir;
-    QString FileName;    // proposed name, shown in the file-name box
+    QString FileName; // proposed name, shown in the file-name box
     bool OverwritePrompt = false;
     bool FileMustExist = false;
 };
@@ -49,7 +49,8 @@ public:
     // Edits `font` in place; false when cancelled (then `font` is unchanged).
     virtual bool FontDialog(QWidget* parent, QFont& font) = 0;
     // Edits `color` in place; false when cancelled (then `color` is unchanged).
-    virtual bool ColorDialog(QWidget* parent, QColor& color, const TColorDialogOptions& options) = 0;
+    virtual bool ColorDialog(QWidget* parent, QColor& color,
+                             const TColorDialogOptions& options) = 0;
 };
 
 // The prompts in use. SetPrompts(nullptr) returns to the Qt dialogs; the caller keeps
@@ -67,3 +68,8 @@ QStringList QtNameFilters(const QString& filter);
 
 // Appends `.defaultExt` to `fileName` when its name has no extension. Thread-safe.
 QString WithDefaultExtension(const QString& fileName, const QString& defaultExt);
+
+// Installs Qt's own Chinese texts (qtbase_zh_CN from Qt's translations folder) into the
+// application, so the standard dialogs and buttons are Chinese. Once per run, after the
+// application object exists; false when the translations are not installed.
+bool InstallChineseQtTexts();
