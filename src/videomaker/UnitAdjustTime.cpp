@@ -53,7 +53,9 @@ TFmAdjustTime::TFmAdjustTime(QWidget* parent, const QTreeWidget* lyrics, const Q
     FFPlayer1.SetOnFileOpen([this](QObject*, int64_t duration, int, int, int&, int&) {
         AInputAudioDuration = duration;
     });
-    OpenSongPaused(FFPlayer1, ui->PanelScreen, audioFile, this);
+    FSongOpen = OpenSongPaused(FFPlayer1, ui->PanelScreen, audioFile, this);
+    if (!FSongOpen)
+        ui->BtnStart->setEnabled(false);
 }
 
 TFmAdjustTime::~TFmAdjustTime() = default;
@@ -111,6 +113,8 @@ void TFmAdjustTime::PlayingState() {
 }
 
 void TFmAdjustTime::MnBeginningClick() {
+    if (!FSongOpen)
+        return;
     FAdjustIndex = 0;
     ui->ListViewLyrics->clearSelection();
     ShowRow(0);
@@ -120,6 +124,8 @@ void TFmAdjustTime::MnBeginningClick() {
 }
 
 void TFmAdjustTime::MnCurrentClick() {
+    if (!FSongOpen)
+        return;
     FAdjustIndex = 0;
     int64_t start = 0;
     QTreeWidget* list = ui->ListViewLyrics;
@@ -140,6 +146,8 @@ void TFmAdjustTime::MnCurrentClick() {
 }
 
 void TFmAdjustTime::BtnCaptureClick() {
+    if (!FSongOpen)
+        return;
     QTreeWidget* list = ui->ListViewLyrics;
     const int count = list->topLevelItemCount();
     if (count == 0)
@@ -164,6 +172,8 @@ void TFmAdjustTime::BtnPauseClick() {
 }
 
 void TFmAdjustTime::BtnResumeClick() {
+    if (!FSongOpen)
+        return;
     FFPlayer1.Resume();
     PlayingState();
 }

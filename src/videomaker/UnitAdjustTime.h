@@ -63,6 +63,8 @@ private:
     QAction* FMnCurrent;
     int FAdjustIndex = 0;
     int64_t AInputAudioDuration = 0;
+    // Without an open song there is no clock to take times from.
+    bool FSongOpen = false;
 
     void SetButtons(bool start, bool pause, bool resume, bool stop, bool capture);
     void PlayingState();

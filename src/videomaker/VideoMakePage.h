@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
@@ -80,6 +81,9 @@ signals:
 private:
     std::unique_ptr<Ui::TVideoMakePage> ui;
 
+    // The open dialog for existing files of the kind `filter` names, starting in the
+    // folder the last file of that kind was picked from; no files when cancelled.
+    QStringList ChooseExistingFiles(const QString& filter, bool several);
     QString ChooseExistingFile(const QString& filter);
     void ShowRows();
     void ShowAudioFile();
@@ -91,4 +95,6 @@ private:
     bool ReadProject(const QString& fileName);
     bool WriteProject(const QString& fileName);
     QString PromptName() const;
+
+    QHash<QString, QString> FLastFolders; // filter → folder of the last file picked
 };

@@ -1,5 +1,6 @@
 #include "videomaker/UnitConvert.h"
 
+#include "app/state/OutputFile.h"
 #include "media/EncodeTestSupport.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"
@@ -8,6 +9,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 
@@ -44,10 +46,10 @@ protected:
     // A sine song of `seconds` made by the ffmpeg tool, in the format of `name`.
     QString Song(const QString& name, double seconds) {
         const QString path = Box.File(name);
-        EXPECT_TRUE(MakeFixture({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                 QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1")
-                                     .arg(seconds),
-                                 QStringLiteral("-ac"), QStringLiteral("2"), path}));
+        EXPECT_TRUE(MakeFixture(
+            {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
+             QStringLiteral("-ac"), QStringLiteral("2"), path}));
         return path;
     }
     void SetLyrics(const QString& text) {
@@ -77,9 +79,10 @@ QImage FrameAt(const QString& path, double seconds, int w, int h) {
     QProcess process;
     process.start(QStringLiteral("ffmpeg"),
                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-ss"),
-                   QString::number(seconds), QStringLiteral("-i"), path, QStringLiteral("-frames:v"),
-                   QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
-                   QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-")});
+                   QString::number(seconds), QStringLiteral("-i"), path,
+                   QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                   QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+                   QStringLiteral("-")});
     process.waitForFinished(60000);
     const QByteArray bytes = process.readAllStandardOutput();
     if (bytes.size() != w * h * 3)
@@ -134,8 +137,8 @@ TEST(ProductionTexts, ProposedNamesAndPercentages) {
 
 TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     const TSongAudio song{192000, 48000, 1, 10000000};
-    const TOutputOptions mp4 = BuildLyricsVideoOptions(QStringLiteral("/t/a.MP4"),
-                                                       QStringLiteral("640*360"), song);
+    const TOutputOptions mp4 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.MP4"), QStringLiteral("640*360"), song);
     EXPECT_EQ(mp4.VideoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(mp4.AudioCodec, QStringLiteral("aac")); // Debian's FFmpeg has no libfaac
     EXPECT_TRUE(mp4.ExtOptions.startsWith(QStringLiteral("astrict=experimental\r\n")));
@@ -147,13 +150,13 @@ TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     EXPECT_EQ(mp4.AudioChannels, 1);
     EXPECT_TRUE(mp4.DisableSubtitle);
 
-    const TOutputOptions wmv = BuildLyricsVideoOptions(QStringLiteral("/t/a.wmv"),
-                                                       QStringLiteral("320*240"), song);
+    const TOutputOptions wmv =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.wmv"), QStringLiteral("320*240"), song);
     EXPECT_EQ(wmv.VideoCodec, QStringLiteral("wmv2"));
     EXPECT_EQ(wmv.AudioCodec, QStringLiteral("wmav2"));
     EXPECT_FALSE(wmv.ExtOptions.contains(QStringLiteral("astrict")));
-    const TOutputOptions avi = BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"),
-                                                       QStringLiteral("320*240"), song);
+    const TOutputOptions avi =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"), QStringLiteral("320*240"), song);
     EXPECT_EQ(avi.VideoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(avi.AudioCodec, QStringLiteral("libmp3lame"));
     EXPECT_FALSE(avi.ExtOptions.contains(QStringLiteral("astrict")));
@@ -239,12 +242,18 @@ TEST_F(Production, EachFormatUsesItsCodecs) {
         int Type;
         const char *Video, *Audio;
     };
-    for (const TCase& c : {TCase{1, "wmv2", "wmav2"}, TCase{2, "mpeg4", "mp3"},
-                           TCase{3, "mpeg4", "aac"}}) {
+    for (const TCase& c : {TCase{0, "mpeg4", "aac"}, TCase{1, "wmv2", "wmav2"},
+                           TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"}}) {
         TFmConvert dialog;
         dialog.SetFileName(Box.File(QStringLiteral("s.mp4")));
         dialog.ComboBoxVideoType()->setCurrentIndex(c.Type);
         Produce(dialog);
+        // The size shown at the end is the finished file's, whatever the format reported
+        // while it was written.
+        const qint64 size = QFileInfo(dialog.FileName()).size();
+        ASSERT_GT(size, 0);
+        EXPECT_EQ(dialog.LabelSize()->text(), MegabyteText(size, QStringLiteral(" MB")))
+            << dialog.FileName().toStdString();
         const TProbe probe = ProbeFile(dialog.FileName());
         ASSERT_TRUE(probe.Ok) << dialog.FileName().toStdString();
         ASSERT_TRUE(probe.First(QStringLiteral("video")) && probe.First(QStringLiteral("audio")));
@@ -283,10 +292,14 @@ TEST_F(Production, AnOutputThatCannotBeWrittenIsReported) {
     VideoProject().SetAudioFile(Song(QStringLiteral("s.wav"), 2));
     TFmConvert dialog;
     // A plain file stands where the output's folder would have to be.
-    dialog.SetFileName(Box.Write(QStringLiteral("blocker"), "x") + QStringLiteral("/v.mp4"));
+    const QString out = Box.Write(QStringLiteral("blocker"), "x") + QStringLiteral("/v.mp4");
+    dialog.SetFileName(out);
     dialog.BtnStartClick();
     ASSERT_EQ(Asked.Messages.size(), 1);
-    EXPECT_TRUE(Asked.Messages[0].Text.startsWith(QStringLiteral("Cannot do convert, error: ")))
+    // What failed on which file in Chinese, then the engine's own words.
+    EXPECT_TRUE(Asked.Messages[0].Text.startsWith(QStringLiteral("无法制作视频 ") + out +
+                                                  QStringLiteral("：\r\nCannot do convert, "
+                                                                 "error: ")))
         << Asked.Messages[0].Text.toStdString();
     EXPECT_TRUE(dialog.BtnStart()->isEnabled());
     EXPECT_EQ(dialog.Production().Encoder().TasksCount(), 0);
@@ -330,7 +343,8 @@ TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
     data.LyricText = QStringLiteral("[00:00.00]hello\r\n");
     data.PhotoNames = {QStringLiteral("red.png")};
     const QString project = Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
-    const QString cli = qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
+    const QString cli =
+        qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
 
     QProcess run;
     run.setWorkingDirectory(Box.Path());
@@ -356,12 +370,14 @@ TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
                     QStringLiteral("-o"), QStringLiteral("x.mp4")});
     ASSERT_TRUE(run.waitForFinished(60000));
     EXPECT_NE(run.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("none.lmmc")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("none.lmmc")));
     QFile::remove(song);
     run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
                     QStringLiteral("x.mp4")});
     ASSERT_TRUE(run.waitForFinished(60000));
     EXPECT_NE(run.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("song.mp3")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("song.mp3")));
     EXPECT_FALSE(QFile::exists(Box.Path() + QStringLiteral("/x.mp4")));
 }
