@@ -222,8 +222,8 @@ void TFmMain::UpdateCaption() {
 
 void TFmMain::UpdateProjectMenu() {
     const bool project = ActiveTabIndex() == 1;
-    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject, ui->MnSaveProjectAs,
-                       ui->MnProject})
+    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject,
+                       ui->MnSaveProjectAs, ui->MnProject})
         a->setVisible(project);
 }
 
@@ -232,9 +232,7 @@ void TFmMain::ShowMainWindow() {
     BringToForeground();
 }
 
-void TFmMain::HideMainWindow() {
-    hide();
-}
+void TFmMain::HideMainWindow() { hide(); }
 
 void TFmMain::BringToForeground() {
     if (!isVisible())
@@ -371,8 +369,7 @@ void TFmMain::MnStartMenuLinkClick() {
 
 void TFmMain::MnHelpClick() {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    const QString help =
-        exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
+    const QString help = exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
     if (QFileInfo::exists(help))
         OpenWithDesktop(this, help);
 }

@@ -108,8 +108,9 @@ QString TFmConvert::FileName() const {
 }
 
 void TFmConvert::ComboBoxVideoTypeChange(int index) {
-    const QString extension =
-        index <= 0 ? QStringLiteral(".mp4") : u'.' + FComboBoxVideoType->itemText(index).toLower();
+    const QString extension = index <= 0
+                                  ? QStringLiteral(".mp4")
+                                  : u'.' + FComboBoxVideoType->itemText(index).toLower();
     const QFileInfo info(FileName());
     SetFileName(info.path() + u'/' + info.completeBaseName() + extension);
 }

@@ -29,8 +29,7 @@ QString VideoFileFilter(const QString& extension) {
 bool OutputFileExists(QWidget* parent, const QString& fileName) {
     if (!fileName.isEmpty() && QFileInfo(fileName).isFile())
         return true;
-    ShowMessage(parent, QStringLiteral("文件 ") + fileName + QStringLiteral(" 不存在。"),
-                miWarning);
+    ShowMessage(parent, QStringLiteral("文件 ") + fileName + QStringLiteral(" 不存在。"), miWarning);
     return false;
 }
 
