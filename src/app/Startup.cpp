@@ -7,6 +7,8 @@
 #include "recording/UnitToolHint.h"
 #include "screenshot/ScreenshotPage.h"
 
+#include <QCoreApplication>
+
 TApplicationWindows::TApplicationWindows() {
     FmMain = std::make_unique<TFmMain>();
     FmSetRect = std::make_unique<TFmSetRect>();
@@ -18,6 +20,10 @@ TApplicationWindows::TApplicationWindows() {
     FmToolBar->AttachRecordingPage(FmMain->RecordingPage());
     FmMain->AttachStartupWindows({FmSetRect.get(), FmRect.get(), FmToolHint.get(),
                                   FmToolBar.get(), FmScreenRect.get(), FmScreenWindowSet.get()});
+    // The run ends once the main window has finished its exit (question, recording,
+    // settings); ending closes the remaining windows without asking again.
+    QObject::connect(FmMain.get(), &TFmMain::TerminateRequested, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
 }
 
 TApplicationWindows::~TApplicationWindows() {

@@ -4,6 +4,7 @@
 #include "app/UnitIntroduction.h"
 #include "app/state/Icons.h"
 #include "app/state/InstallLayout.h"
+#include "app/state/OutputFile.h"
 #include "platform/Shell.h"
 #include "platform/Xdg.h"
 #include "recording/RecordingPage.h"
@@ -315,7 +316,13 @@ bool TFmMain::FormCloseQuery() {
 }
 
 void TFmMain::closeEvent(QCloseEvent* event) {
+    // Ending the program closes its windows once more; the question was asked already.
+    if (FEnding) {
+        event->accept();
+        return;
+    }
     if (FormCloseQuery()) {
+        FEnding = true;
         event->accept();
         emit TerminateRequested();
     } else {
@@ -328,6 +335,7 @@ void TFmMain::MnExitClick() {
         return;
     StopRecordingIfRunning();
     WriteGeneralSettings();
+    FEnding = true;
     emit TerminateRequested();
 }
 
@@ -385,7 +393,7 @@ void TFmMain::MnStartMenuLinkClick() {
 void TFmMain::MnHelpClick() {
     const QString help = HelpFileOf(QCoreApplication::applicationFilePath());
     if (!help.isEmpty())
-        Shell::OpenDocument(help);
+        OpenWithDesktop(this, help);
 }
 
 void TFmMain::MnAboutClick() {

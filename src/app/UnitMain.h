@@ -115,5 +115,7 @@ private:
     QAction* FMnShowMainWindow = nullptr;
     QAction* FMnExit1 = nullptr;
     bool FOptionsApplied = false;
+    // Set once the program has decided to end: later close requests are accepted as they come.
+    bool FEnding = false;
     bool FSelectingTab = false; // programmatic tab changes do not run PageControl1Change
 };

@@ -2,6 +2,7 @@
 #include "app/state/Icons.h"
 #include "app/state/ProgramState.h"
 #include "platform/PortalScreenCast.h"
+#include "platform/Prompts.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -16,14 +17,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexmira"));
     QApplication::setWindowIcon(AppIcon());
+    InstallChineseQtTexts();
     // The program lives in the tray while its main window is hidden; it ends only
     // through the exit command or the close box.
     QApplication::setQuitOnLastWindowClosed(false);
 
     ProgramState().Arguments = QApplication::arguments().mid(1);
     TApplicationWindows windows;
-    QObject::connect(windows.FmMain.get(), &TFmMain::TerminateRequested, &app,
-                     &QCoreApplication::quit, Qt::QueuedConnection);
     // However the session ends, a running recording is finished first so that its file
     // is complete.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, windows.FmMain.get(),

@@ -6,16 +6,30 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFontInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 namespace {
+
+// The shown window a box belongs to: `parent`'s window, or, while that window is still
+// being built and not yet on screen, the nearest shown window among its owners. Qt
+// centres a box over its parent's window; over one not yet shown it would stand in the
+// corner of the screen.
+QWidget* ShownOwner(QWidget* parent) {
+    for (QWidget* w = parent; w != nullptr; w = w->window()->parentWidget())
+        if (w->window()->isVisible())
+            return w->window();
+    return parent;
+}
 
 class TQtPrompts final : public TPrompts {
 public:
     TModalResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
                             TMsgIcon icon, TMsgButtons buttons) override {
-        QMessageBox box(parent);
+        QMessageBox box(ShownOwner(parent));
         box.setWindowTitle(caption);
         box.setText(text);
         switch (icon) {
@@ -67,7 +81,7 @@ public:
     }
 
     TFileDialogResult FileDialog(QWidget* parent, const TFileDialogOptions& options) override {
-        QFileDialog dialog(parent, options.Title, options.InitialDir);
+        QFileDialog dialog(ShownOwner(parent), options.Title, options.InitialDir);
         const QStringList filters = QtNameFilters(options.Filter);
         dialog.setNameFilters(filters);
         if (options.FilterIndex >= 1 && options.FilterIndex <= filters.size())
@@ -101,8 +115,17 @@ public:
     }
 
     bool FontDialog(QWidget* parent, QFont& font) override {
+        // A generic family such as "Sans Serif" is no face of the font list: the dialog
+        // would show it with a made-up style list and lose the font's real style (the
+        // bold default font came back "Normal"). It is shown as the face that draws it.
+        QFont shown = font;
+        shown.setFamily(QFontInfo(font).family());
+        // Named by the face's own style name, since the dialog's style list holds those
+        // and not the translated names of weights.
+        if (shown.styleName().isEmpty())
+            shown.setStyleName(QFontInfo(shown).styleName());
         bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, font, parent);
+        const QFont chosen = QFontDialog::getFont(&ok, shown, ShownOwner(parent));
         if (ok)
             font = chosen;
         return ok;
@@ -111,7 +134,7 @@ public:
     bool ColorDialog(QWidget* parent, QColor& color, const TColorDialogOptions& options) override {
         for (int i = 0; i < options.CustomColors.size() && i < QColorDialog::customCount(); ++i)
             QColorDialog::setCustomColor(i, options.CustomColors.at(i));
-        const QColor chosen = QColorDialog::getColor(options.Initial, parent);
+        const QColor chosen = QColorDialog::getColor(options.Initial, ShownOwner(parent));
         if (!chosen.isValid())
             return false;
         color = chosen;
@@ -155,4 +178,21 @@ QString WithDefaultExtension(const QString& fileName, const QString& defaultExt)
     if (defaultExt.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
         return fileName;
     return fileName + u'.' + defaultExt;
+}
+
+bool InstallChineseQtTexts() {
+    // One translator for the run; Qt's own dialogs and buttons speak Chinese whatever
+    // the system's language is.
+    static QTranslator* translator = nullptr;
+    if (translator != nullptr)
+        return true;
+    auto* loaded = new QTranslator(QCoreApplication::instance());
+    if (!loaded->load(QStringLiteral("qtbase_zh_CN"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete loaded;
+        return false;
+    }
+    QCoreApplication::installTranslator(loaded);
+    translator = loaded;
+    return true;
 }

@@ -68,3 +68,8 @@ QStringList QtNameFilters(const QString& filter);
 
 // Appends `.defaultExt` to `fileName` when its name has no extension. Thread-safe.
 QString WithDefaultExtension(const QString& fileName, const QString& defaultExt);
+
+// Installs Qt's own Chinese texts (qtbase_zh_CN from Qt's translations folder) into the
+// application, so the standard dialogs and buttons are Chinese. Once per run, after the
+// application object exists; false when the translations are not installed.
+bool InstallChineseQtTexts();

@@ -2,21 +2,44 @@
 
 #include "platform/SafeFile.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QUrl>
 
 namespace Shell {
 
-bool OpenDocument(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+void OpenDocument(const QString& path, const std::function<void()>& failed) {
+    // The desktop's opener tells whether anything could open the file: it ends with
+    // code 2 when the file is gone and 3 when no program or browser takes it. Otherwise
+    // it may wait for the program it started, so it is never waited for here.
+    auto* opener = new QProcess(QCoreApplication::instance());
+    opener->setProgram(QStringLiteral("xdg-open"));
+    opener->setArguments({QFileInfo(path).absoluteFilePath()});
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(opener, &QProcess::finished, opener,
+                     [opener, failed](int code, QProcess::ExitStatus status) {
+                         opener->deleteLater();
+                         if (status == QProcess::NormalExit && (code == 2 || code == 3) && failed)
+                             failed();
+                     });
+    QObject::connect(opener, &QProcess::errorOccurred, opener,
+                     [opener, failed](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         opener->deleteLater();
+                         if (failed)
+                             failed();
+                     });
+    opener->start();
 }
 
-bool ShowInFolder(const QString& path) {
+void ShowInFolder(const QString& path, const std::function<void()>& failed) {
     const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString();
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
@@ -24,8 +47,8 @@ bool ShowInFolder(const QString& path) {
     call << QStringList{uri} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() == QDBusMessage::ReplyMessage)
-        return true;
-    return OpenDocument(QFileInfo(path).absolutePath());
+        return;
+    OpenDocument(QFileInfo(path).absolutePath(), failed);
 }
 
 namespace {

@@ -11,6 +11,12 @@
 #include <QApplication>
 
 void TRecordingPage::SetUpHotKeys() {
+    // The lists drop down with 20 entries and a scroll bar: the desktop styles that open
+    // a list as tall as all its entries are told to use a scrolling list view instead.
+    for (QComboBox* box : {ui->ComboBoxPause, ui->ComboBoxStop}) {
+        box->setMaxVisibleItems(20);
+        box->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    }
     connect(ui->ComboBoxPause, &QComboBox::activated, this, &TRecordingPage::ComboBoxPauseSelect);
     connect(ui->ComboBoxStop, &QComboBox::activated, this, &TRecordingPage::ComboBoxStopSelect);
     connect(

@@ -11,7 +11,6 @@
 #include "media/FFEncode.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Prompts.h"
-#include "platform/Shell.h"
 #include "recording/RecordingPage.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
@@ -28,6 +27,16 @@
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
+
+namespace {
+
+// The main window, as the owner of the recorder's messages.
+QWidget* MainWindowWidget() {
+    TMainWindowLink* main = ProgramState().MainWindow;
+    return main != nullptr ? main->Window() : nullptr;
+}
+
+} // namespace
 
 void TFmToolBar::AttachRecordingPage(TRecordingPage* page) {
     FPage = page;
@@ -87,7 +96,7 @@ void TFmToolBar::SetPlayControls(bool enabled) {
 void TFmToolBar::BtnStartClick() {
     if (FPage == nullptr)
         return;
-    QWidget* mainWindow = ProgramState().MainWindow ? ProgramState().MainWindow->Window() : nullptr;
+    QWidget* mainWindow = MainWindowWidget();
     const QComboBox* types = FPage->ComboBoxVideoType();
     const TRecordingFileType type = RecordingFileType(types->currentIndex(), types->currentText());
 
@@ -152,11 +161,17 @@ bool TFmToolBar::StartCapture() {
     QString error;
     if (!PrepareRecording(*FFEncoder, request, FPauseHandle.Handle(), &error,
                           FSoundLostHandle.Handle())) {
+        // Nothing runs: every control goes back to idle before the reason is shown.
+        ReturnToIdle();
         const QString sharing = ScreenSharingFailureText(error);
         if (TPortalScreenCast::LatestFailure() == cfCancelled)
-            ShowMessage(nullptr, sharing, miInformation);
+            ShowMessage(MainWindowWidget(), sharing, miInformation);
+        else if (!sharing.isEmpty())
+            ShowMessage(MainWindowWidget(), sharing, miError);
         else
-            ShowMessage(nullptr, sharing.isEmpty() ? error : sharing, miError);
+            ShowMessage(MainWindowWidget(),
+                        QStringLiteral("无法开始录像到文件 %1：%2").arg(request.FileName, error),
+                        miError);
         return false;
     }
     FEndedSharings = TPortalScreenCast::EndedStreams();
@@ -208,33 +223,39 @@ void TFmToolBar::FFEncoderProgress(const TProgressInfo* info) {
     }
 }
 
+void TFmToolBar::ReturnToIdle() {
+    SetRecordingControls(true, false, false, false);
+    SetPlayControls(true);
+    TMainWindowLink* main = ProgramState().MainWindow;
+    if (FPage != nullptr && !FPage->IsScreenCapture() &&
+        !FPage->CheckBoxHideBorder()->isChecked() && main != nullptr &&
+        main->ActiveTabIndex() == 0 && FPage->AreaFrame() != nullptr)
+        FPage->AreaFrame()->ShowFrame();
+    hide();
+    if (main != nullptr)
+        main->ShowMainWindow();
+}
+
 void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {
-    if (info.TaskIndex < 0) {
-        SetRecordingControls(true, false, false, false);
-        SetPlayControls(true);
-        TMainWindowLink* main = ProgramState().MainWindow;
-        if (FPage != nullptr && !FPage->IsScreenCapture() &&
-            !FPage->CheckBoxHideBorder()->isChecked() && main != nullptr &&
-            main->ActiveTabIndex() == 0 && FPage->AreaFrame() != nullptr)
-            FPage->AreaFrame()->ShowFrame();
-        hide();
-        if (main != nullptr)
-            main->ShowMainWindow();
-    }
+    if (info.TaskIndex < 0)
+        ReturnToIdle();
     if (info.Exception)
-        ShowMessage(nullptr, info.ExceptionMsg, miWarning);
+        ShowMessage(MainWindowWidget(),
+                    QStringLiteral("录像文件 %1 出错：%2")
+                        .arg(ProgramState().CaptureFileName, info.ExceptionMsg),
+                    miWarning);
     else if (info.TaskIndex < 0 && TPortalScreenCast::EndedStreams() != FEndedSharings)
-        ShowMessage(nullptr, ScreenSharingEndedText(), miInformation);
+        ShowMessage(MainWindowWidget(), ScreenSharingEndedText(), miInformation);
 }
 
 void TFmToolBar::BtnPlayClick() {
     if (OutputFileExists(nullptr, ProgramState().CaptureFileName))
-        Shell::OpenDocument(ProgramState().CaptureFileName);
+        OpenWithDesktop(MainWindowWidget(), ProgramState().CaptureFileName);
 }
 
 void TFmToolBar::BtnOpenFolderClick() {
     if (OutputFileExists(nullptr, ProgramState().CaptureFileName))
-        Shell::ShowInFolder(ProgramState().CaptureFileName);
+        ShowInFileManager(MainWindowWidget(), ProgramState().CaptureFileName);
 }
 
 void TFmToolBar::FormCloseQuery() {

@@ -122,16 +122,30 @@ void TFmToolBar::LabelTimeMouseUp() {
     QApplication::restoreOverrideCursor();
 }
 
+QPoint TFmToolBar::HintPlace(const QWidget* control) const {
+    // Below the toolbar, at the control's left edge.
+    return {x() + control->mapTo(this, QPoint(0, 0)).x(), y() + height() + 6};
+}
+
 void TFmToolBar::SBtnResumeMouseEnter(QWidget* control) {
     if (FToolHint == nullptr)
         return;
-    const int x = control->mapToGlobal(QPoint(0, 0)).x();
-    FToolHint->ShowHint(x, this->y() + height() + 6, control->toolTip());
+    FHintControl = control;
+    const QPoint place = HintPlace(control);
+    FToolHint->ShowHint(place.x(), place.y(), control->toolTip());
 }
 
 void TFmToolBar::SBtnResumeMouseLeave() {
+    FHintControl = nullptr;
     if (FToolHint != nullptr)
         FToolHint->HideHint();
+}
+
+void TFmToolBar::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // A hint that is up travels with the toolbar.
+    if (FToolHint != nullptr && FHintControl != nullptr && FToolHint->isVisible())
+        FToolHint->move(HintPlace(FHintControl));
 }
 
 bool TFmToolBar::eventFilter(QObject* watched, QEvent* event) {
@@ -164,6 +178,11 @@ bool TFmToolBar::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::Leave:
         if (hinted)
+            SBtnResumeMouseLeave();
+        break;
+    case QEvent::EnabledChange:
+        // A control that becomes disabled under its hint takes the hint away.
+        if (widget != nullptr && widget == FHintControl && !widget->isEnabled())
             SBtnResumeMouseLeave();
         break;
     case QEvent::ToolTip:

@@ -3,6 +3,7 @@
 #include "capture/HandleTable.h"
 
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 
 #include <atomic>
@@ -73,6 +74,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -83,11 +85,14 @@ private:
     void LabelTimeMouseUp();
     void SBtnResumeMouseEnter(QWidget* control);
     void SBtnResumeMouseLeave();
+    QPoint HintPlace(const QWidget* control) const;
 
     void CreateEncoder();
     void SetRecordingControls(bool start, bool pause, bool resume, bool stop);
     void MirrorControls();
     void SetPlayControls(bool enabled);
+    // Every recording control idle, the toolbar hidden and the main window shown again.
+    void ReturnToIdle();
 
     std::unique_ptr<Ui::TFmToolBar> ui;
     TRecordingPage* FPage = nullptr;
@@ -101,6 +106,7 @@ private:
     bool FSoundLostShown = false;
     int FEndedSharings = 0; // screen-cast streams ended before this recording started
     TFmToolHint* FToolHint = nullptr;
+    QPointer<QWidget> FHintControl; // the control whose hint is up
     QTimer* FTimer1 = nullptr;
     bool WndIsDrag = false;
     bool FPressed = false;

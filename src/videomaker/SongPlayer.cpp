@@ -14,12 +14,16 @@ bool OpenSongPaused(TFFPlayer& player, QWidget* screen, const QString& song, QWi
     // has loaded the media libraries already.
     if ((!player.AVLibLoaded() && !player.LoadAVLib(folder, true)) ||
         (!player.SDLLibLoaded() && !player.LoadSDLLib(folder))) {
-        Prompts().MessageBox(parent, player.LastErrMsg(), QStringLiteral("Vexmira"), miWarning,
-                             mbOk);
+        Prompts().MessageBox(parent,
+                             QStringLiteral("无法载入媒体库，不能播放音频文件 %1：%2")
+                                 .arg(song, player.LastErrMsg()),
+                             QStringLiteral("Vexmira"), miWarning, mbOk);
         return false;
     }
     if (!player.Open(song, screen ? uintptr_t(screen->winId()) : 0, true)) {
-        ShowMessage(parent, player.LastErrMsg(), miWarning);
+        ShowMessage(parent,
+                    QStringLiteral("无法打开音频文件 %1：%2").arg(song, player.LastErrMsg()),
+                    miWarning);
         return false;
     }
     player.Seek(0);

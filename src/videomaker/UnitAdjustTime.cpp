@@ -83,7 +83,9 @@ TFmAdjustTime::TFmAdjustTime(QWidget* parent, const QTreeWidget* lyrics, const Q
     FFPlayer1.SetOnFileOpen([this](QObject*, int64_t duration, int, int, int&, int&) {
         AInputAudioDuration = duration;
     });
-    OpenSongPaused(FFPlayer1, ui->PanelScreen, audioFile, this);
+    FSongOpen = OpenSongPaused(FFPlayer1, ui->PanelScreen, audioFile, this);
+    if (!FSongOpen)
+        ui->BtnStart->setEnabled(false);
     UpdateTimingButtons();
 }
 
@@ -148,6 +150,8 @@ void TFmAdjustTime::PlayingState() {
 }
 
 void TFmAdjustTime::MnBeginningClick() {
+    if (!FSongOpen)
+        return;
     FAdjustIndex = 0;
     ui->ListViewLyrics->clearSelection();
     ShowRow(0);
@@ -157,6 +161,8 @@ void TFmAdjustTime::MnBeginningClick() {
 }
 
 void TFmAdjustTime::MnCurrentClick() {
+    if (!FSongOpen)
+        return;
     FAdjustIndex = 0;
     int64_t start = 0;
     QTreeWidget* list = ui->ListViewLyrics;
@@ -177,6 +183,8 @@ void TFmAdjustTime::MnCurrentClick() {
 }
 
 void TFmAdjustTime::BtnCaptureClick() {
+    if (!FSongOpen)
+        return;
     QTreeWidget* list = ui->ListViewLyrics;
     const int count = list->topLevelItemCount();
     if (count == 0)
@@ -252,7 +260,7 @@ void TFmAdjustTime::BtnReplayClick() {
 }
 
 void TFmAdjustTime::ReplayFromRow(int index) {
-    if (index < 0 || index >= ui->ListViewLyrics->topLevelItemCount())
+    if (!FSongOpen || index < 0 || index >= ui->ListViewLyrics->topLevelItemCount())
         return;
     FAdjustIndex = index;
     SelectRow(index);
@@ -265,7 +273,7 @@ void TFmAdjustTime::ComboBoxSpeedChange() {
 
 void TFmAdjustTime::UpdateTimingButtons() {
     ui->BtnUndo->setEnabled(!FStamps.empty());
-    ui->BtnReplay->setEnabled(!ui->ListViewLyrics->selectedItems().isEmpty());
+    ui->BtnReplay->setEnabled(FSongOpen && !ui->ListViewLyrics->selectedItems().isEmpty());
 }
 
 void TFmAdjustTime::BtnPauseClick() {
@@ -275,6 +283,8 @@ void TFmAdjustTime::BtnPauseClick() {
 }
 
 void TFmAdjustTime::BtnResumeClick() {
+    if (!FSongOpen)
+        return;
     FFPlayer1.Resume();
     PlayingState();
 }

@@ -89,6 +89,8 @@ private:
     QAction* FMnCurrent;
     int FAdjustIndex = 0;
     int64_t AInputAudioDuration = 0;
+    // Without an open song there is no clock to take times from.
+    bool FSongOpen = false;
 
     // One stamp as it can be taken back: the row it changed and the tag it replaced.
     struct TStamp {

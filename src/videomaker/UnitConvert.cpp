@@ -2,7 +2,6 @@
 
 #include "app/state/OutputFile.h"
 #include "platform/Prompts.h"
-#include "platform/Shell.h"
 #include "videomaker/DialogSupport.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/VideoProject.h"
@@ -164,12 +163,12 @@ void TFmConvert::BtnStopClick() {
 
 void TFmConvert::BtnPlayClick() {
     if (OutputFileExists(this, FileName()))
-        Shell::OpenDocument(FileName());
+        OpenWithDesktop(this, FileName());
 }
 
 void TFmConvert::BtnViewClick() {
     if (OutputFileExists(this, FileName()))
-        Shell::ShowInFolder(FileName());
+        ShowInFileManager(this, FileName());
 }
 
 void TFmConvert::FFEncoderProgress(const TProgressInfo& info) {
@@ -183,10 +182,19 @@ void TFmConvert::FFEncoderProgress(const TProgressInfo& info) {
 }
 
 void TFmConvert::FFEncoderTerminate(const TTerminateInfo& info) {
-    if (info.TaskIndex < 0)
+    if (info.TaskIndex < 0) {
+        // The last progress report comes before the muxer writes its index and its
+        // buffered packets (an AVI or WMV may not have reported any size yet): the size
+        // shown at the end is the finished file's.
+        const QFileInfo file(FileName());
+        if (file.isFile())
+            FLabelSize->setText(MegabyteText(file.size(), QStringLiteral(" MB")));
         SetIdle(true);
+    }
     if (info.Exception)
-        ShowMessage(this, info.ExceptionMsg, miWarning);
+        ShowMessage(this,
+                    QStringLiteral("制作视频 %1 时出错：%2").arg(FileName(), info.ExceptionMsg),
+                    miWarning);
     // Photos that could not be decoded are missing from the video; say which.
     const QStringList photoErrors = FrameComposer().PhotoErrors();
     if (info.TaskIndex < 0 && !photoErrors.isEmpty())

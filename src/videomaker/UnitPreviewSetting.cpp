@@ -122,6 +122,9 @@ void TFmPreviewSetting::BuildMenu() {
     FPMFormat.addSeparator();
     connect(item(&FPMFormat, "MnFont", QStringLiteral("歌词字体...")), &QAction::triggered, this,
             &TFmPreviewSetting::MnFontClick);
+    // The colour of the rows that are not current is the video font's own colour.
+    connect(item(&FPMFormat, "MnFontColor", QStringLiteral("歌词颜色...")), &QAction::triggered,
+            this, &TFmPreviewSetting::MnFontColorClick);
     connect(item(&FPMFormat, "MnCurrentFontColor", QStringLiteral("当前歌词颜色...")),
             &QAction::triggered, this, &TFmPreviewSetting::MnCurrentFontColorClick);
     connect(item(&FPMFormat, "MnBackgroundColor", QStringLiteral("背景颜色...")),
@@ -301,6 +304,11 @@ void TFmPreviewSetting::MnFontClick() {
         return;
     VideoMakeSettings().VideoFont.Font = font;
     RelayoutAndRedraw(true, false);
+}
+
+void TFmPreviewSetting::MnFontColorClick() {
+    if (PickColor(VideoMakeSettings().VideoFont.Color))
+        Redraw();
 }
 
 void TFmPreviewSetting::MnCurrentFontColorClick() {

@@ -62,6 +62,7 @@ public:
     // The menu items.
     void MnAlignClick(QAction* item);
     void MnFontClick();
+    void MnFontColorClick();
     void MnCurrentFontColorClick();
     void MnBackgroundColorClick();
     void MnVideoSzieClick();

@@ -168,12 +168,22 @@ void TVideoMakePage::ShowRows() {
     list->setUpdatesEnabled(true);
 }
 
-QString TVideoMakePage::ChooseExistingFile(const QString& filter) {
+QStringList TVideoMakePage::ChooseExistingFiles(const QString& filter, bool several) {
     TFileDialogOptions o;
+    o.Kind = several ? TFileDialogOptions::fkOpenMultiple : TFileDialogOptions::fkOpen;
     o.Filter = filter;
     o.FileMustExist = true;
+    // Each kind of file is looked for where the user last picked one in this run.
+    o.InitialDir = FLastFolders.value(filter);
     const TFileDialogResult r = Prompts().FileDialog(this, o);
-    return r.Accepted && !r.Files.isEmpty() ? r.Files.first() : QString();
+    if (!r.Accepted || r.Files.isEmpty())
+        return {};
+    FLastFolders.insert(filter, QFileInfo(r.Files.first()).absolutePath());
+    return r.Files;
+}
+
+QString TVideoMakePage::ChooseExistingFile(const QString& filter) {
+    return ChooseExistingFiles(filter, false).value(0);
 }
 
 void TVideoMakePage::BrnBrowseAudioClick() {
@@ -312,13 +322,9 @@ int TVideoMakePage::AddPhotos(const QStringList& files) {
 
 void TVideoMakePage::BtnPictureAddClick() {
     ui->ListViewPictures->doItemsLayout();
-    TFileDialogOptions o;
-    o.Kind = TFileDialogOptions::fkOpenMultiple;
-    o.Filter = PictureFilter;
-    o.FileMustExist = true;
-    const TFileDialogResult r = Prompts().FileDialog(this, o);
-    if (r.Accepted && !r.Files.isEmpty())
-        AddPhotos(r.Files);
+    const QStringList photos = ChooseExistingFiles(PictureFilter, true);
+    if (!photos.isEmpty())
+        AddPhotos(photos);
 }
 
 void TVideoMakePage::RenumberPhotos() {

@@ -2,6 +2,7 @@
 
 #include "videomaker/ProjectAutosave.h"
 
+#include <QHash>
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
@@ -93,6 +94,9 @@ private:
     std::unique_ptr<Ui::TVideoMakePage> ui;
     TProjectAutosave FAutosave;
 
+    // The open dialog for existing files of the kind `filter` names, starting in the
+    // folder the last file of that kind was picked from; no files when cancelled.
+    QStringList ChooseExistingFiles(const QString& filter, bool several);
     QString ChooseExistingFile(const QString& filter);
     void ShowRows();
     void ShowAudioFile();
@@ -104,4 +108,6 @@ private:
     bool ReadProject(const QString& fileName, const QString& namesRelativeTo = QString());
     bool WriteProject(const QString& fileName);
     QString PromptName() const;
+
+    QHash<QString, QString> FLastFolders; // filter → folder of the last file picked
 };

@@ -132,8 +132,11 @@ bool TVideoProduction::Start(const QString& fileName, QString* error) {
     const QString audioFile = VideoProject().AudioFile;
 
     FrameComposer().ResetComposer();
+    // Each refusal says in Chinese what failed on which file, then the engine's words.
+    const QString making = QStringLiteral("无法制作视频 %1：\r\n").arg(fileName);
     if (!FFEncoder1.AVLibLoaded() && !FFEncoder1.LoadAVLib(ProgramState().LibraryPath())) {
-        *error = FFEncoder1.LastErrMsg();
+        *error = QStringLiteral("无法载入媒体库，不能制作视频 %1：\r\n").arg(fileName) +
+                 FFEncoder1.LastErrMsg();
         return false;
     }
     // The song bounds the frames and gives the sound's parameters; without a usable
@@ -154,16 +157,17 @@ bool TVideoProduction::Start(const QString& fileName, QString* error) {
     input.ForceFormat = QStringLiteral("frameinput");
     const int task = FFEncoder1.AddTask(source, &input);
     if (task < 0) {
-        *error = QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
+        *error = making + QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
         return false;
     }
     if (QFileInfo(audioFile).isFile() && !FFEncoder1.AddInputFile(task, audioFile)) {
-        *error = QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
+        *error = QStringLiteral("无法打开音频文件 %1，不能制作视频：\r\n").arg(audioFile) +
+                 QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
         return false;
     }
     const TOutputOptions output = BuildLyricsVideoOptions(fileName, size, song);
     if (!FFEncoder1.SetOutputFile(task, fileName, &output)) {
-        *error = QStringLiteral("Cannot do convert, error: ") + FFEncoder1.LastErrMsg();
+        *error = making + QStringLiteral("Cannot do convert, error: ") + FFEncoder1.LastErrMsg();
         FFEncoder1.RemoveTask(task);
         return false;
     }

@@ -1,5 +1,7 @@
 // The main() of every test executable: a real QApplication (xcb under the test X
 // server, offscreen elsewhere), then GoogleTest.
+#include "platform/Prompts.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -13,5 +15,7 @@ int main(int argc, char** argv) {
         return RUN_ALL_TESTS();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexmira"));
+    // The windows under test speak Chinese as the program's do.
+    InstallChineseQtTexts();
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,6 @@
 #include "videomaker/UnitConvert.h"
 
+#include "app/state/OutputFile.h"
 #include "media/EncodeTestSupport.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"
@@ -9,6 +10,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -257,12 +259,18 @@ TEST_F(Production, EachFormatUsesItsCodecs) {
         int Type;
         const char *Video, *Audio;
     };
-    for (const TCase& c :
-         {TCase{1, "wmv2", "wmav2"}, TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"}}) {
+    for (const TCase& c : {TCase{0, "mpeg4", "aac"}, TCase{1, "wmv2", "wmav2"},
+                           TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"}}) {
         TFmConvert dialog;
         dialog.SetFileName(Box.File(QStringLiteral("s.mp4")));
         dialog.ComboBoxVideoType()->setCurrentIndex(c.Type);
         Produce(dialog);
+        // The size shown at the end is the finished file's, whatever the format reported
+        // while it was written.
+        const qint64 size = QFileInfo(dialog.FileName()).size();
+        ASSERT_GT(size, 0);
+        EXPECT_EQ(dialog.LabelSize()->text(), MegabyteText(size, QStringLiteral(" MB")))
+            << dialog.FileName().toStdString();
         const TProbe probe = ProbeFile(dialog.FileName());
         ASSERT_TRUE(probe.Ok) << dialog.FileName().toStdString();
         ASSERT_TRUE(probe.First(QStringLiteral("video")) && probe.First(QStringLiteral("audio")));
@@ -301,10 +309,14 @@ TEST_F(Production, AnOutputThatCannotBeWrittenIsReported) {
     VideoProject().SetAudioFile(Song(QStringLiteral("s.wav"), 2));
     TFmConvert dialog;
     // A plain file stands where the output's folder would have to be.
-    dialog.SetFileName(Box.Write(QStringLiteral("blocker"), "x") + QStringLiteral("/v.mp4"));
+    const QString out = Box.Write(QStringLiteral("blocker"), "x") + QStringLiteral("/v.mp4");
+    dialog.SetFileName(out);
     dialog.BtnStartClick();
     ASSERT_EQ(Asked.Messages.size(), 1);
-    EXPECT_TRUE(Asked.Messages[0].Text.startsWith(QStringLiteral("Cannot do convert, error: ")))
+    // What failed on which file in Chinese, then the engine's own words.
+    EXPECT_TRUE(Asked.Messages[0].Text.startsWith(QStringLiteral("无法制作视频 ") + out +
+                                                  QStringLiteral("：\r\nCannot do convert, "
+                                                                 "error: ")))
         << Asked.Messages[0].Text.toStdString();
     EXPECT_TRUE(dialog.BtnStart()->isEnabled());
     EXPECT_EQ(dialog.Production().Encoder().TasksCount(), 0);

@@ -490,6 +490,40 @@ TEST_F(VideoMakePageTest, ChecksBeforeTheOtherWindows) {
         EXPECT_FALSE(Asked.Messages[i].Text.contains(QStringLiteral("请"))) << i;
 }
 
+// Each open dialog starts where the user last picked a file of its kind; a cancelled
+// dialog leaves the folder as it was.
+TEST_F(VideoMakePageTest, EachKindOfFileIsLookedForWhereTheLastOneWasPicked) {
+    const QString song = Audio(QStringLiteral("music/s.mp3"));
+    const QString photo = Photo(QStringLiteral("photos/a.png"));
+    const QString lyrics = Box.Write(QStringLiteral("words/a.lrc"), "[00:01.00]a\r\n");
+    const auto openLyrics = [&](const QString& file) {
+        if (file.isEmpty())
+            Asked.FileAnswers.push_back(
+                [](const TFileDialogOptions&) { return TFileDialogResult(); });
+        else
+            Asked.FileAnswers.push_back(TScriptedPrompts::Choose({file}));
+        Ctl<QPushButton>("BrnOpenLyrics")->click();
+    };
+    ChooseAudio(song);
+    AddPhotos({photo});
+    openLyrics(lyrics);
+    ASSERT_EQ(Asked.FileDialogs.size(), 3);
+    for (const TFileDialogOptions& first : Asked.FileDialogs)
+        EXPECT_TRUE(first.InitialDir.isEmpty()) << first.Filter.toStdString();
+
+    openLyrics(QString());
+    ChooseAudio(Audio(QStringLiteral("music/other/t.mp3")));
+    AddPhotos({Photo(QStringLiteral("photos/b.png"))});
+    ChooseAudio(song);
+    ASSERT_EQ(Asked.FileDialogs.size(), 7);
+    EXPECT_EQ(Asked.FileDialogs.at(3).InitialDir, Box.File(QStringLiteral("words")));
+    EXPECT_EQ(Asked.FileDialogs.at(4).InitialDir, Box.File(QStringLiteral("music")));
+    EXPECT_EQ(Asked.FileDialogs.at(5).InitialDir, Box.File(QStringLiteral("photos")));
+    EXPECT_EQ(Asked.FileDialogs.at(6).InitialDir, Box.File(QStringLiteral("music/other")));
+    openLyrics(QString());
+    EXPECT_EQ(Asked.FileDialogs.last().InitialDir, Box.File(QStringLiteral("words")));
+}
+
 TEST_F(VideoMakePageTest, LyricsOpenAndExport) {
     // A UTF-16LE lyrics file with two tags on one line.
     const QString text = QStringLiteral("[ti:歌]\r\n[00:03.00][00:01.00]啦\r\n");

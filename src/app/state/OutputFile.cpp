@@ -1,8 +1,11 @@
 #include "app/state/OutputFile.h"
 
 #include "platform/Prompts.h"
+#include "platform/Shell.h"
 
 #include <QFileInfo>
+#include <QPointer>
+#include <QWidget>
 
 QString ElapsedClockText(qint64 microseconds) {
     const qint64 s = microseconds / 1000000;
@@ -28,4 +31,26 @@ bool OutputFileExists(QWidget* parent, const QString& fileName) {
         return true;
     ShowMessage(parent, QStringLiteral("文件 ") + fileName + QStringLiteral(" 不存在。"), miWarning);
     return false;
+}
+
+namespace {
+
+// A warning shown when the desktop reports a failure, over `parent` if it still exists.
+std::function<void()> LaterWarning(QWidget* parent, const QString& text) {
+    return
+        [owner = QPointer<QWidget>(parent), text] { ShowMessage(owner.data(), text, miWarning); };
+}
+
+} // namespace
+
+void OpenWithDesktop(QWidget* parent, const QString& fileName) {
+    Shell::OpenDocument(
+        fileName,
+        LaterWarning(parent, QStringLiteral("没有可以打开文件 %1 的程序。").arg(fileName)));
+}
+
+void ShowInFileManager(QWidget* parent, const QString& fileName) {
+    Shell::ShowInFolder(
+        fileName,
+        LaterWarning(parent, QStringLiteral("无法在文件管理器中显示文件 %1。").arg(fileName)));
 }

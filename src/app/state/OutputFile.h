@@ -23,3 +23,11 @@ QString VideoFileFilter(const QString& extension);
 // True when `fileName` names an existing file; otherwise shows "文件 <name> 不存在。"
 // and returns false.
 bool OutputFileExists(QWidget* parent, const QString& fileName);
+
+// Opens `fileName` with the desktop's program for its type; when no program can open
+// it, a warning names the file (shown later, over `parent` while it still exists).
+void OpenWithDesktop(QWidget* parent, const QString& fileName);
+
+// Shows `fileName` in the file manager; when neither a file manager nor any program for
+// its folder answers, a warning names the file.
+void ShowInFileManager(QWidget* parent, const QString& fileName);

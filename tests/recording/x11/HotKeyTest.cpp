@@ -2,9 +2,11 @@
 
 #include "recording/HotKeys.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 namespace {
@@ -228,4 +230,23 @@ TEST_F(HotKeyTest, TheKeysWaitWhileAModalWindowIsOpen) {
     EXPECT_EQ(clicks.Counts(), (TCounts{0, 0, 0, 0}));
     Press({"F5"});
     EXPECT_EQ(clicks.Counts(), (TCounts{1, 0, 0, 0}));
+}
+
+TEST_F(HotKeyTest, TheListsDropDownTwentyEntries) {
+    Start();
+    for (QComboBox* box : {Page()->ComboBoxPause(), Page()->ComboBoxStop()}) {
+        ASSERT_GT(box->count(), 20);
+        box->showPopup();
+        QAbstractItemView* list = box->view();
+        ASSERT_TRUE(PumpUntil([&] { return list->isVisible(); }, 3000));
+        PumpEvents(50);
+        // Twenty rows show, the rest scroll.
+        const int first = list->indexAt(QPoint(2, 1)).row();
+        const int last = list->indexAt(QPoint(2, list->viewport()->height() - 2)).row();
+        EXPECT_EQ(first, 0);
+        EXPECT_EQ(last - first + 1, 20);
+        EXPECT_TRUE(list->verticalScrollBar()->isVisible());
+        box->hidePopup();
+        PumpEvents(20);
+    }
 }

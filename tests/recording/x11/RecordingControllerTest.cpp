@@ -251,18 +251,28 @@ TEST_F(RecordingControllerTest, APausedRecordingWithSoundLeavesThePauseOut) {
     }
 }
 
-TEST_F(RecordingControllerTest, RefusedOutputShowsTheErrorAndLeavesThePageAsItWas) {
+// A start that fails (an unknown format, a folder that cannot exist) says what failed
+// on which file and returns everything to idle: no toolbar, the main window back.
+TEST_F(RecordingControllerTest, AFailedStartShowsWhyAndReturnsEverythingToIdle) {
     Start();
     RectangleWithoutSound();
-    AnswerSave(Box.File(QStringLiteral("clip.xyz-no-such-format")));
-    Page()->BtnStart()->click();
-    ASSERT_EQ(Prompts.Messages.size(), 1u);
-    EXPECT_EQ(Prompts.Messages.front().Icon, miError);
-    EXPECT_FALSE(Prompts.Messages.front().Text.isEmpty());
-    EXPECT_EQ(PageStates(), (std::vector<bool>{true, false, false, false}));
-    // The main window comes back through the toolbar's show-window button.
-    Bar()->SBtnShowWindow()->click();
-    EXPECT_TRUE(Main()->isVisible());
+    for (const QString& file :
+         {Box.File(QStringLiteral("clip.xyz-no-such-format")),
+          Box.Write(QStringLiteral("blocker"), "x") + QStringLiteral("/clip.mp4")}) {
+        Prompts.Messages.clear();
+        AnswerSave(file);
+        Page()->BtnStart()->click();
+        ASSERT_EQ(Prompts.Messages.size(), 1u);
+        EXPECT_EQ(Prompts.Messages.front().Icon, miError);
+        const QString text = Prompts.Messages.front().Text;
+        const QString head = QStringLiteral("无法开始录像到文件 ") + file + QStringLiteral("：");
+        EXPECT_TRUE(text.startsWith(head)) << text.toStdString();
+        EXPECT_GT(text.size(), head.size()) << "the engine's reason follows";
+        ExpectMirrored({true, false, false, false});
+        EXPECT_FALSE(Bar()->isVisible());
+        EXPECT_TRUE(Main()->isVisible());
+        EXPECT_TRUE(Page()->BtnPlay()->isEnabled());
+    }
 }
 
 TEST_F(RecordingControllerTest, PlayingAMissingFileWarns) {
@@ -274,6 +284,32 @@ TEST_F(RecordingControllerTest, PlayingAMissingFileWarns) {
                                                  ProgramState().CaptureFileName +
                                                  QStringLiteral(" 不存在。"));
     EXPECT_EQ(Prompts.Messages.front().Icon, miWarning);
+}
+
+// With no program for the file's type and no browser to fall back on, the desktop's
+// opener gives up: the user is told which file could not be opened.
+TEST_F(RecordingControllerTest, AFileNothingCanOpenIsNamedInAWarning) {
+    Start();
+    const QByteArray savedBrowser = qgetenv("BROWSER"), savedDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_DIRS", Box.File(QStringLiteral("no-applications")).toLocal8Bit());
+    const QString file = Box.Write(QStringLiteral("clip.vx-unknown"), "not a video");
+    ProgramState().CaptureFileName = file;
+    qputenv("BROWSER", "/nonexistent/browser");
+    Windows->FmToolBar->BtnPlayClick();
+    EXPECT_TRUE(PumpUntil([this] { return !Prompts.Messages.isEmpty(); }, 15000));
+    ASSERT_EQ(Prompts.Messages.size(), 1u);
+    EXPECT_EQ(Prompts.Messages.front().Text,
+              QStringLiteral("没有可以打开文件 ") + file + QStringLiteral(" 的程序。"));
+    EXPECT_EQ(Prompts.Messages.front().Icon, miWarning);
+
+    // A program that takes it: no message.
+    Prompts.Messages.clear();
+    qputenv("BROWSER", "true");
+    Windows->FmToolBar->BtnPlayClick();
+    PumpEvents(3000);
+    EXPECT_TRUE(Prompts.Messages.isEmpty());
+    qputenv("BROWSER", savedBrowser);
+    qputenv("XDG_DATA_DIRS", savedDirs);
 }
 
 } // namespace

@@ -143,4 +143,27 @@ TEST_F(ToolBarTest, HintBelowTheButtonHidesAfterFiveSeconds) {
     EXPECT_FALSE(Hint.isVisible());
 }
 
+TEST_F(ToolBarTest, HintFollowsADraggedToolBarAndGoesWithItsDisabledButton) {
+    WriteSaved(400, 300);
+    Create();
+    QToolButton* pause = Bar->SBtnPause();
+    pause->setEnabled(true);
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(pause->mapToGlobal(QPoint(2, 2))));
+    QCoreApplication::sendEvent(pause, &enter);
+    ASSERT_TRUE(Hint.isVisible());
+    const QPoint before = Hint.pos();
+    Drag(40, 25);
+    ASSERT_EQ(Bar->pos(), QPoint(440, 325));
+    EXPECT_TRUE(Hint.isVisible());
+    EXPECT_EQ(Hint.pos(), before + QPoint(40, 25));
+    EXPECT_EQ(Hint.y(), Bar->y() + Bar->height() + 6);
+
+    // The recording state disables the button under the hint: the hint goes.
+    pause->setEnabled(false);
+    EXPECT_FALSE(Hint.isVisible());
+    // A hint that is down stays down when the toolbar moves.
+    Drag(-40, -25);
+    EXPECT_FALSE(Hint.isVisible());
+}
+
 } // namespace

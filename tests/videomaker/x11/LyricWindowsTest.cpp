@@ -16,7 +16,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -27,6 +29,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -295,6 +298,71 @@ TEST_F(LyricWindows, AdjusterWithoutTimedRowsAboveStartsAtZeroAndStopsAtTheEnd) 
     EXPECT_EQ(c->LabelTime->text(), S("00:01.00"));
 }
 
+TEST_F(LyricWindows, AdjusterWithASongThatDidNotOpenNeitherStartsNorStamps) {
+    const QString bad = FBox.Write(S("bad.mp3"), QByteArray(3000, 'x'));
+    VideoProject().AudioFile = bad;
+    SetLyrics(S("[00:01.00]one\r\n[00:02.00]two\r\n"));
+    QTreeWidget list;
+    FillList(list, 0);
+    TFmAdjustTime adjuster(nullptr, &list, bad);
+    ASSERT_EQ(FAsked.Messages.size(), 1);
+    EXPECT_TRUE(FAsked.Messages.first().Text.startsWith(S("无法打开音频文件 ") + bad));
+    adjuster.show();
+    TAdjusterControls ctl(adjuster);
+    const QString clock = ctl.LabelTime->text();
+    EXPECT_FALSE(ctl.BtnStart->isEnabled());
+    // Neither start command starts a clock, so no time can be taken.
+    adjuster.MnBeginning()->trigger();
+    adjuster.MnCurrent()->trigger();
+    EXPECT_FALSE(ctl.BtnCapture->isEnabled());
+    EXPECT_FALSE(ctl.BtnPause->isEnabled());
+    QMetaObject::invokeMethod(ctl.BtnCapture, "clicked", Q_ARG(bool, false));
+    EXPECT_EQ(ctl.ListViewLyrics->topLevelItem(0)->text(1), S("[00:01.00]"));
+    EXPECT_EQ(ctl.ListViewLyrics->topLevelItem(1)->text(1), S("[00:02.00]"));
+    PumpEvents(100);
+    EXPECT_EQ(ctl.LabelTime->text(), clock); // no clock runs
+}
+
+// The real message boxes of the song windows stand over the window that opens them,
+// not in the corner of the screen where the window not yet shown would put them.
+TEST_F(LyricWindows, SongWarningsStandOverTheWindowThatOpensThem) {
+    const QString bad = FBox.Write(S("bad.mp3"), QByteArray(3000, 'x'));
+    VideoProject().AudioFile = bad;
+    SetLyrics(S("[00:01.00]one\r\n"));
+    QWidget owner;
+    owner.setWindowTitle(S("owner"));
+    owner.setGeometry(1100, 560, 640, 400);
+    owner.show();
+    ASSERT_TRUE(
+        PumpUntil([&] { return owner.isVisible() && owner.windowHandle()->isExposed(); }, 5000));
+    PumpEvents(100);
+    SetPrompts(nullptr);
+    QList<QRect> boxes;
+    QStringList texts;
+    TModalHandler answer([&](QWidget* w) {
+        PumpEvents(50);
+        boxes << w->frameGeometry();
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            texts << box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else {
+            w->close();
+        }
+    });
+    QTreeWidget list;
+    FillList(list, 0);
+    { TFmAdjustTime adjuster(&owner, &list, bad); }
+    { TFmPreviewSetting preview(&owner, bad); }
+    SetPrompts(&FAsked);
+    ASSERT_EQ(boxes.size(), 2);
+    for (const QRect& box : boxes) {
+        const QPoint off = box.center() - owner.frameGeometry().center();
+        EXPECT_LE(off.manhattanLength(), 60) << box.x() << "," << box.y();
+    }
+    for (const QString& text : texts)
+        EXPECT_TRUE(text.startsWith(S("无法打开音频文件 ") + bad)) << text.toStdString();
+}
+
 // ---- preview ----
 
 TEST_F(LyricWindows, PreviewFontChangeWhilePlayingRelaysOutAndGoesOn) {
@@ -330,6 +398,52 @@ TEST_F(LyricWindows, PreviewFontChangeWhilePlayingRelaysOutAndGoesOn) {
     preview.reject();
     EXPECT_EQ(VideoMakeSettings().VideoFont.Font.pointSize(), 12);
     EXPECT_EQ(VideoProject().Rows.size(), rowsBefore);
+}
+
+// The rows that are not current take the colour chosen in the settings menu; it is
+// kept in the video font's text in the settings file when the window is confirmed.
+TEST_F(LyricWindows, PreviewSetsTheColourOfTheOtherRows) {
+    Song(3);
+    SetLyrics(S("[00:00.00]MMMM\r\n[00:02.50]WWWW\r\n"));
+    TFmPreviewSetting preview(nullptr, VideoProject().AudioFile);
+    preview.show();
+    ASSERT_TRUE(
+        PumpUntil([&] { return !TPreviewControls(preview).ImagePreview->Image().isNull(); }, 5000));
+    QAction* font = preview.MenuItem(S("MnFont"));
+    QAction* colour = preview.MenuItem(S("MnFontColor"));
+    ASSERT_NE(colour, nullptr);
+    EXPECT_EQ(colour->text(), S("歌词颜色..."));
+    auto* menu = qobject_cast<QWidget*>(font->associatedObjects().value(0));
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> items = menu->actions();
+    EXPECT_EQ(items.indexOf(colour), items.indexOf(font) + 1);
+
+    const auto redPixels = [&] {
+        const QImage image = TPreviewControls(preview).ImagePreview->Image();
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += (image.pixel(x, y) & 0xFFFFFF) == 0xFF0000;
+        return n;
+    };
+    EXPECT_EQ(redPixels(), 0);
+    FAsked.ColorAnswers.push_back([](QColor& c) {
+        c = QColor(255, 0, 0);
+        return true;
+    });
+    colour->trigger();
+    ASSERT_EQ(FAsked.ColorDialogs.size(), 1);
+    EXPECT_EQ(FAsked.ColorDialogs.first().Initial, QColor(255, 255, 255));
+    EXPECT_EQ(VideoMakeSettings().VideoFont.Color, 0x000000FFu);
+    EXPECT_GT(redPixels(), 20); // the second row, not current at the start, is red
+
+    TPreviewControls(preview).ImagePreview->window()->findChild<QPushButton*>(S("BtnOk"))->click();
+    QFile ini(ProgramState().IniFileName);
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(ini.readAll());
+    const qsizetype at = text.indexOf(S("VideoFont="));
+    ASSERT_GE(at, 0) << text.toStdString();
+    EXPECT_EQ(text.mid(at + 10 + 8, 8), S("000000FF")) << text.toStdString();
 }
 
 TEST_F(LyricWindows, PreviewLeftAlignmentRedrawsAtOnce) {
@@ -444,7 +558,10 @@ TEST_F(LyricWindows, PreviewWithADamagedSongWarnsAndGoesOnWithoutIt) {
         TFmPreviewSetting preview(nullptr, bad);
         ASSERT_EQ(FAsked.Messages.size(), 1) << bad.toStdString();
         EXPECT_EQ(FAsked.Messages.first().Icon, miWarning);
-        EXPECT_FALSE(FAsked.Messages.first().Text.isEmpty());
+        // What failed on which file, then the player's reason.
+        const QString text = FAsked.Messages.first().Text;
+        EXPECT_TRUE(text.startsWith(S("无法打开音频文件 ") + bad + S("："))) << text.toStdString();
+        EXPECT_GT(text.size(), (S("无法打开音频文件 ") + bad + S("：")).size());
         // The window opens without a song: nothing to play, and it closes normally.
         preview.show();
         TPreviewControls ctl(preview);

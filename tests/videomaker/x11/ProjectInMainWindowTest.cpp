@@ -2,6 +2,7 @@
 #include "app/UnitMain.h"
 #include "app/state/ProgramState.h"
 #include "platform/SafeFile.h"
+#include "recording/RecordingPage.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/ProjectAutosave.h"
@@ -18,10 +19,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
+#include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -120,6 +124,57 @@ TEST_F(ProjectInMainWindowTest, EndingWithAModifiedProjectAsksFirst) {
     PumpEvents(20);
     EXPECT_EQ(ending.count(), 1);
     EXPECT_TRUE(QFile::exists(target));
+}
+
+// Ending runs the application's own loop the way the program does: every exit command
+// asks once and the run ends, also with hiding on close switched on.
+TEST_F(ProjectInMainWindowTest, EveryExitCommandAsksOnceAndEndsTheRun) {
+    for (int i = 0; i < 3; ++i) {
+        Start();
+        // The menu's exit, the tray's exit, and the menu's exit with hiding on close.
+        QAction* command =
+            i == 1 ? Main()->PopupMenuTray()->findChild<QAction*>(QStringLiteral("MnExit1"))
+                   : Action("MnExit");
+        ASSERT_NE(command, nullptr);
+        Action("MnHideWhenClose")->setChecked(i == 2);
+        EXPECT_EQ(Main()->VideoMakePage()->AddPhotos({Photo(QStringLiteral("a.png"))}), 1);
+        Asked.Messages.clear();
+        Asked.MessageAnswers = {mrNo};
+        QTimer::singleShot(0, command, &QAction::trigger);
+        // Should the run not end, the test ends it with another code.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+        guard.start(10000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << i;
+        ASSERT_EQ(Asked.Messages.size(), 1) << i;
+        EXPECT_TRUE(Asked.Messages.first().Text.endsWith(QStringLiteral("想保存文件吗？")));
+        VideoProject().SetModified(false);
+        Main()->VideoMakePage()->MnNewProjectClick();
+        Windows.reset();
+        VideoProject().AttachSaveAction(nullptr);
+    }
+}
+
+// Cancelling the save question of any exit keeps a recording that runs going.
+TEST_F(ProjectInMainWindowTest, CancellingTheExitQuestionKeepsARecordingGoing) {
+    Start();
+    QPushButton* stop = Main()->RecordingPage()->BtnStop();
+    int stops = 0;
+    QObject::connect(stop, &QPushButton::clicked, [&] { ++stops; });
+    stop->setEnabled(true); // as while a recording runs
+    EXPECT_EQ(Main()->VideoMakePage()->AddPhotos({Photo(QStringLiteral("a.png"))}), 1);
+    QSignalSpy ending(Main(), &TFmMain::TerminateRequested);
+    Asked.MessageAnswers = {mrCancel, mrCancel, mrCancel};
+    Action("MnExit")->trigger();
+    Main()->PopupMenuTray()->findChild<QAction*>(QStringLiteral("MnExit1"))->trigger();
+    Main()->close();
+    PumpEvents(20);
+    EXPECT_EQ(Asked.Messages.size(), 3);
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(ending.count(), 0);
+    EXPECT_TRUE(Main()->isVisible());
+    EXPECT_TRUE(stop->isEnabled());
 }
 
 TEST_F(ProjectInMainWindowTest, TheMenuCommandsActOnThePage) {
