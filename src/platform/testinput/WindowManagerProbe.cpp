@@ -131,3 +131,9 @@ QRect TWindowManagerProbe::RootGeometry(unsigned long window) const {
     XSetErrorHandler(old);
     return rect;
 }
+
+QRect TWindowManagerProbe::OuterGeometry(unsigned long window) const {
+    const QRect inner = RootGeometry(window);
+    const std::optional<QMargins> frame = FrameExtents(window);
+    return frame.has_value() ? inner.marginsAdded(*frame) : inner;
+}

@@ -29,6 +29,8 @@ public:
     std::optional<QMargins> FrameExtents(unsigned long window) const;
     // Where `window` is on the root window, without the manager's frame.
     QRect RootGeometry(unsigned long window) const;
+    // The same with the manager's frame, as the user sees the window.
+    QRect OuterGeometry(unsigned long window) const;
 
 private:
     void* FDisplay = nullptr;

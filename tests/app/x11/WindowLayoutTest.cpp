@@ -6,6 +6,7 @@
 // manager's frame) before it is checked; scripts/screenshots runs this test that way.
 
 #include "app/Startup.h"
+#include "app/state/OutputFile.h"
 #include "app/state/ProgramState.h"
 #include "platform/testinput/WindowManagerProbe.h"
 #include "platform/testinput/XTestInput.h"
@@ -23,6 +24,7 @@
 #include "videomaker/UnitPictureSettings.h"
 #include "videomaker/UnitPreviewSetting.h"
 #include "videomaker/VideoMakePage.h"
+#include "videomaker/VideoMakeSettings.h"
 #include "videomaker/VideoProject.h"
 
 #include <QAbstractScrollArea>
@@ -306,14 +308,19 @@ public:
         EXPECT_EQ(seen, 1) << "no modal window opened";
     }
 
+    // Runs `show` with the Qt dialogs in place of the scripted prompts.
+    void WithQtPrompts(const std::function<void()>& show) {
+        SetPrompts(nullptr);
+        show();
+        SetPrompts(&Prompts);
+    }
+
     // Saves the window with its frame, as the screen shows it.
     void Screenshot(QWidget* window, const QString& name) {
         const QString dir = qEnvironmentVariable("VX_SCREENSHOT_DIR");
         if (dir.isEmpty())
             return;
-        QRect area = Manager.RootGeometry(window->winId());
-        if (const std::optional<QMargins> frame = Manager.FrameExtents(window->winId()))
-            area = area.marginsAdded(*frame);
+        const QRect area = Manager.OuterGeometry(window->winId());
         QDir().mkpath(dir);
         const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
             0, area.x(), area.y(), area.width(), area.height());
@@ -334,10 +341,8 @@ TEST_P(WindowLayoutTest, OpensWholeUnderTheWindowManager) {
         EXPECT_TRUE(faults.isEmpty())
             << c.Name << ":\n  " << faults.join(QStringLiteral("\n  ")).toStdString();
         // The whole window, with its frame, is on the screen.
-        QRect area = Manager.RootGeometry(window->winId());
-        if (const std::optional<QMargins> frame = Manager.FrameExtents(window->winId()))
-            area = area.marginsAdded(*frame);
-        EXPECT_TRUE(QGuiApplication::primaryScreen()->geometry().contains(area))
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->geometry().contains(
+            Manager.OuterGeometry(window->winId())))
             << c.Name << " lies partly off the screen";
     });
     EXPECT_EQ(looked, 1) << c.Name << ": the window did not open";
@@ -488,6 +493,37 @@ std::vector<TWindowCase> WindowCases() {
         {"time-adjuster",
          [](T& t, const Look& look) {
              t.Modal([&t] { t.Control<QPushButton>("BtnAdjustTime")->click(); }, look);
+         }},
+        // The standard dialogs and message boxes, as the program shows them.
+        {"message",
+         [](T& t, const Look& look) {
+             t.WithQtPrompts([&] {
+                 t.Modal(
+                     [&t] {
+                         OutputFileExists(t.Main(), t.Box.Path() + QStringLiteral("/视频.mp4"));
+                     },
+                     look);
+             });
+         }},
+        {"open-song",
+         [](T& t, const Look& look) {
+             t.WithQtPrompts([&] {
+                 t.Modal([&t] { t.Control<QPushButton>("BrnBrowseAudio")->click(); }, look);
+             });
+         }},
+        {"font",
+         [](T& t, const Look& look) {
+             t.WithQtPrompts([&] {
+                 QFont font = VideoMakeSettings().VideoFont.Font;
+                 t.Modal([&] { Prompts().FontDialog(t.Main(), font); }, look);
+             });
+         }},
+        {"colour",
+         [](T& t, const Look& look) {
+             t.WithQtPrompts([&] {
+                 QColor colour(Qt::yellow);
+                 t.Modal([&] { Prompts().ColorDialog(t.Main(), colour, {}); }, look);
+             });
          }},
         {"screenshot-area",
          [](T& t, const Look& look) { ShowKept(t.Windows->FmScreenRect.get(), look); }},

@@ -6,6 +6,7 @@
 #include "app/Startup.h"
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
+#include "platform/testinput/WindowManagerProbe.h"
 #include "platform/testinput/XTestInput.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
@@ -26,7 +27,22 @@ protected:
     TSandbox Box;
     TScriptedPrompts Prompts;
     TXTestInput Input;
+    TWindowManagerProbe Manager;
     std::unique_ptr<TApplicationWindows> Windows;
+
+    // Where another program's window is once a running window manager has framed it
+    // (the manager may move it to make room for its frame), with the frame.
+    QRect Managed(unsigned long window) {
+        const bool managed = !Manager.ManagerName().isEmpty();
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return Manager.IsVisible(window) &&
+                       (!managed || Manager.FrameExtents(window).has_value());
+            },
+            5000));
+        PumpEvents(50);
+        return Manager.OuterGeometry(window);
+    }
 
     // Writes the General section (the introduction never opens) and starts the windows;
     // the main window is shown and has the focus.
