@@ -521,8 +521,11 @@ std::vector<TWindowCase> WindowCases() {
         {"colour",
          [](T& t, const Look& look) {
              t.WithQtPrompts([&] {
+                 // As the current row's colour is picked: the dialog starts from it.
                  QColor colour(Qt::yellow);
-                 t.Modal([&] { Prompts().ColorDialog(t.Main(), colour, {}); }, look);
+                 TColorDialogOptions options;
+                 options.Initial = colour;
+                 t.Modal([&] { Prompts().ColorDialog(t.Main(), colour, options); }, look);
              });
          }},
         {"screenshot-area",
