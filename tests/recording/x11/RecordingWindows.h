@@ -90,7 +90,14 @@ protected:
         Input.ButtonUp(1);
         PumpEvents(40);
     }
+    // Waits for the program to see that it became active or inactive. A window manager
+    // answers the program's own requests to raise and activate its window a moment later;
+    // they are let through before the test goes on, or they would take the focus back
+    // from the next window the test focuses.
     static bool WaitForState(Qt::ApplicationState state) {
-        return PumpUntil([state] { return QGuiApplication::applicationState() == state; }, 3000);
+        const bool reached =
+            PumpUntil([state] { return QGuiApplication::applicationState() == state; }, 3000);
+        PumpEvents(150);
+        return reached && QGuiApplication::applicationState() == state;
     }
 };
