@@ -3,12 +3,19 @@
 #include "app/state/SpinEdit.h"
 
 #include <QDialog>
+#include <QLayout>
 #include <QLineEdit>
 
 void PrepareFixedDialog(QDialog* dialog) {
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint);
-    dialog->setFixedSize(dialog->size());
+    // A dialog arranged by a layout keeps the size its layout asks for, worked out once
+    // the style and the fonts are known (its size now is only Qt's placeholder); a dialog
+    // placed by hand keeps the size of its form.
+    if (QLayout* layout = dialog->layout())
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    else
+        dialog->setFixedSize(dialog->size());
     dialog->setModal(true);
 }
 

@@ -132,8 +132,9 @@ TEST_F(AreaSelectionTest, TheGripMovesTheFrameAndKeepsItOnTheScreen) {
 TEST_F(AreaSelectionTest, AWindowPickTakesTheWindowUnderTheCursor) {
     TForeignClient other;
     ASSERT_TRUE(other.IsOpen());
-    const QRect target(60, 620, 400, 300);
-    ASSERT_NE(other.CreateWindow(target), 0u);
+    const unsigned long window = other.CreateWindow(QRect(60, 620, 400, 300));
+    ASSERT_NE(window, 0u);
+    const QRect target = Managed(window);
     Start(kRectMode);
     MoveTo(200, 700);
     Page()->BtnSelectWindow()->click();
@@ -178,6 +179,7 @@ TEST_F(AreaSelectionTest, SwitchingProgramsHidesAndShowsTheFrame) {
     TForeignClient other;
     ASSERT_TRUE(other.IsOpen());
     const unsigned long window = other.CreateWindow(QRect(1500, 700, 200, 200));
+    const QRect target = Managed(window);
     Start(kRectMode);
     ASSERT_TRUE(Frame()->isVisible());
 
@@ -207,7 +209,7 @@ TEST_F(AreaSelectionTest, SwitchingProgramsHidesAndShowsTheFrame) {
     PumpEvents(30);
     Input.KeyUp("Shift_L");
     PumpEvents(30);
-    ASSERT_EQ(SpinRect(), QRect(1500, 700, 200, 200));
+    ASSERT_EQ(SpinRect(), target);
     ASSERT_TRUE(WaitForState(Qt::ApplicationActive));
     other.Focus(window);
     ASSERT_TRUE(WaitForState(Qt::ApplicationInactive));

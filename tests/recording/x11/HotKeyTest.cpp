@@ -56,10 +56,20 @@ using TCounts = std::vector<int>;
 } // namespace
 
 TEST_F(HotKeyTest, ACombinationAnotherProgramHoldsIsNotOffered) {
+    // The desktop's own programs (the window manager closes windows with Alt+F4) hold
+    // some combinations already.
+    QStringList expected = {HotKeys::NoHotKeyName()};
+    {
+        TForeignClient probe;
+        for (const QString& name : HotKeys::AllNames()) {
+            const QString modifier = name.contains(u'+') ? name.section(u'+', 0, 0) : QString();
+            if (probe.GrabKey(name.section(u'+', -1).toLatin1().constData(), modifier))
+                expected << name;
+        }
+    }
     TForeignClient other;
     ASSERT_TRUE(other.GrabKey("F5", QStringLiteral("Ctrl")));
     Start();
-    QStringList expected = QStringList{HotKeys::NoHotKeyName()} + HotKeys::AllNames();
     expected.removeOne(QStringLiteral("Ctrl+F5"));
     EXPECT_EQ(Entries(Page()->ComboBoxPause()), expected);
     EXPECT_EQ(Entries(Page()->ComboBoxStop()), expected);

@@ -6,6 +6,7 @@
 #include "app/Startup.h"
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
+#include "platform/testinput/WindowManagerProbe.h"
 #include "platform/testinput/XTestInput.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
@@ -26,7 +27,22 @@ protected:
     TSandbox Box;
     TScriptedPrompts Prompts;
     TXTestInput Input;
+    TWindowManagerProbe Manager;
     std::unique_ptr<TApplicationWindows> Windows;
+
+    // Where another program's window is once a running window manager has framed it
+    // (the manager may move it to make room for its frame), with the frame.
+    QRect Managed(unsigned long window) {
+        const bool managed = !Manager.ManagerName().isEmpty();
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return Manager.IsVisible(window) &&
+                       (!managed || Manager.FrameExtents(window).has_value());
+            },
+            5000));
+        PumpEvents(50);
+        return Manager.OuterGeometry(window);
+    }
 
     // Writes the General section (the introduction never opens) and starts the windows;
     // the main window is shown and has the focus.
@@ -74,7 +90,14 @@ protected:
         Input.ButtonUp(1);
         PumpEvents(40);
     }
+    // Waits for the program to see that it became active or inactive. A window manager
+    // answers the program's own requests to raise and activate its window a moment later;
+    // they are let through before the test goes on, or they would take the focus back
+    // from the next window the test focuses.
     static bool WaitForState(Qt::ApplicationState state) {
-        return PumpUntil([state] { return QGuiApplication::applicationState() == state; }, 3000);
+        const bool reached =
+            PumpUntil([state] { return QGuiApplication::applicationState() == state; }, 3000);
+        PumpEvents(150);
+        return reached && QGuiApplication::applicationState() == state;
     }
 };
