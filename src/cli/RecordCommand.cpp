@@ -91,12 +91,15 @@ int RunRecord(int argc, char** argv) {
         } else if (a == u"--size") {
             int r[2];
             if (!value(&v) || !ParseInts(v, u'*', 2, r) || r[0] <= 0 || r[1] <= 0)
-                return run.Fail(QStringLiteral("--size needs W*H with a positive width and height"));
+                return run.Fail(
+                    QStringLiteral("--size needs W*H with a positive width and height"));
             request.FrameSize = v;
         } else if (a == u"--no-cursor") {
             request.Cursor = false;
         } else if (a == u"--no-sound") {
             request.Sound = false;
+        } else if (a == u"--h264") {
+            request.H264 = true;
         } else {
             return run.Fail(QStringLiteral("unknown argument \"%1\"").arg(a));
         }
@@ -104,6 +107,8 @@ int RunRecord(int argc, char** argv) {
     if (request.FileName.isEmpty())
         return run.Fail(QStringLiteral("the output file is missing (-o FILE)"));
     request.FileName = QDir::current().absoluteFilePath(request.FileName);
+    if (request.H264 && !IsH264Container(request.FileName))
+        return run.Fail(QStringLiteral("--h264 needs an .mp4 or .mov output file"));
     if (!haveArea) {
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         request.Area = QRect(0, 0, screen.width(), screen.height());
@@ -184,7 +189,7 @@ int RunRecord(int argc, char** argv) {
 
 const TCliCommandRegistration Registration({
     "record",
-    "-o FILE [--seconds N] [--area X,Y,W,H] [--size W*H] [--no-cursor] [--no-sound]",
+    "-o FILE [--seconds N] [--area X,Y,W,H] [--size W*H] [--no-cursor] [--no-sound] [--h264]",
     RunRecord,
 });
 

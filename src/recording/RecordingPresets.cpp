@@ -6,7 +6,7 @@
 #include <QFileInfo>
 
 TRecordingFileType RecordingFileType(int index, const QString& text) {
-    const QString lower = index <= 0 ? QStringLiteral("mp4") : text.toLower();
+    const QString lower = FormatEntryExtension(index, text);
     return {u'.' + lower, lower, VideoFileFilter(lower)};
 }
 

@@ -17,7 +17,8 @@ struct TRecordingFileType {
     QString DefaultExtension; // "mp4"
     QString Filter;           // "MP4格式(*.mp4)|*.mp4"
 };
-// Entry 0 ("MP4(默认)") is MP4; any other entry is named by its text ("WMV", "AVI", "MOV").
+// Entry 0 ("MP4(默认)") and "MP4(H.264)" are MP4; any other entry is named by its text
+// ("WMV", "AVI", "MOV").
 TRecordingFileType RecordingFileType(int index, const QString& text);
 
 // "<folder>/Vexmira-yyyymmdd-hhnnss<extension>" at the time `now` gives, asked again

@@ -142,6 +142,8 @@ bool TFmToolBar::StartCapture() {
                                            sizes != nullptr ? sizes->currentText() : QString(),
                                            request.Area.size());
     request.FileName = ProgramState().CaptureFileName;
+    request.H264 =
+        FPage != nullptr && FPage->ComboBoxVideoType()->currentText() == H264FormatText();
 
     FWavePauseFlag = false;
     FSoundLostFlag = false;

@@ -1,6 +1,7 @@
 #include "videomaker/UnitConvert.h"
 
 #include "media/EncodeTestSupport.h"
+#include "support/BrowserPlayback.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/ProjectFile.h"
@@ -44,10 +45,10 @@ protected:
     // A sine song of `seconds` made by the ffmpeg tool, in the format of `name`.
     QString Song(const QString& name, double seconds) {
         const QString path = Box.File(name);
-        EXPECT_TRUE(MakeFixture({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                 QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1")
-                                     .arg(seconds),
-                                 QStringLiteral("-ac"), QStringLiteral("2"), path}));
+        EXPECT_TRUE(MakeFixture(
+            {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
+             QStringLiteral("-ac"), QStringLiteral("2"), path}));
         return path;
     }
     void SetLyrics(const QString& text) {
@@ -77,9 +78,10 @@ QImage FrameAt(const QString& path, double seconds, int w, int h) {
     QProcess process;
     process.start(QStringLiteral("ffmpeg"),
                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-ss"),
-                   QString::number(seconds), QStringLiteral("-i"), path, QStringLiteral("-frames:v"),
-                   QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
-                   QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-")});
+                   QString::number(seconds), QStringLiteral("-i"), path,
+                   QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                   QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+                   QStringLiteral("-")});
     process.waitForFinished(60000);
     const QByteArray bytes = process.readAllStandardOutput();
     if (bytes.size() != w * h * 3)
@@ -134,8 +136,8 @@ TEST(ProductionTexts, ProposedNamesAndPercentages) {
 
 TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     const TSongAudio song{192000, 48000, 1, 10000000};
-    const TOutputOptions mp4 = BuildLyricsVideoOptions(QStringLiteral("/t/a.MP4"),
-                                                       QStringLiteral("640*360"), song);
+    const TOutputOptions mp4 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.MP4"), QStringLiteral("640*360"), song);
     EXPECT_EQ(mp4.VideoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(mp4.AudioCodec, QStringLiteral("aac")); // Debian's FFmpeg has no libfaac
     EXPECT_TRUE(mp4.ExtOptions.startsWith(QStringLiteral("astrict=experimental\r\n")));
@@ -147,13 +149,13 @@ TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     EXPECT_EQ(mp4.AudioChannels, 1);
     EXPECT_TRUE(mp4.DisableSubtitle);
 
-    const TOutputOptions wmv = BuildLyricsVideoOptions(QStringLiteral("/t/a.wmv"),
-                                                       QStringLiteral("320*240"), song);
+    const TOutputOptions wmv =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.wmv"), QStringLiteral("320*240"), song);
     EXPECT_EQ(wmv.VideoCodec, QStringLiteral("wmv2"));
     EXPECT_EQ(wmv.AudioCodec, QStringLiteral("wmav2"));
     EXPECT_FALSE(wmv.ExtOptions.contains(QStringLiteral("astrict")));
-    const TOutputOptions avi = BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"),
-                                                       QStringLiteral("320*240"), song);
+    const TOutputOptions avi =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"), QStringLiteral("320*240"), song);
     EXPECT_EQ(avi.VideoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(avi.AudioCodec, QStringLiteral("libmp3lame"));
     EXPECT_FALSE(avi.ExtOptions.contains(QStringLiteral("astrict")));
@@ -161,6 +163,20 @@ TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     EXPECT_EQ(BuildLyricsVideoOptions(QStringLiteral("/t/a.mkv"), QStringLiteral("320*240"), song)
                   .AudioCodec,
               QStringLiteral("aac"));
+
+    // H.264 goes into MP4 and MOV only, with the index first and an even picture size.
+    const TOutputOptions h264 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.mov"), QStringLiteral("641*361"), song, true);
+    EXPECT_EQ(h264.VideoCodec, QStringLiteral("libx264"));
+    EXPECT_EQ(h264.AudioCodec, QStringLiteral("aac"));
+    EXPECT_EQ(h264.FrameSize, QStringLiteral("640*360"));
+    EXPECT_TRUE(h264.ExtOptions.contains(QStringLiteral("movflags=+faststart")));
+    EXPECT_TRUE(h264.ExtOptions.contains(QStringLiteral("pix_fmt=yuv420p")));
+    const TOutputOptions notH264 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"), QStringLiteral("641*361"), song, true);
+    EXPECT_EQ(notH264.VideoCodec, QStringLiteral("mpeg4"));
+    EXPECT_EQ(notH264.FrameSize, QStringLiteral("641*361"));
+    EXPECT_EQ(notH264.ExtOptions, avi.ExtOptions);
 }
 
 TEST_F(Production, TheFormatBoxChangesTheExtension) {
@@ -170,6 +186,10 @@ TEST_F(Production, TheFormatBoxChangesTheExtension) {
     EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.wmv")));
     dialog.ComboBoxVideoType()->setCurrentIndex(3);
     EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.mov")));
+    dialog.ComboBoxVideoType()->setCurrentIndex(4);
+    EXPECT_EQ(dialog.ComboBoxVideoType()->currentText(), QStringLiteral("MP4(H.264)"));
+    EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.mp4")));
+    dialog.ComboBoxVideoType()->setCurrentIndex(3);
     dialog.ComboBoxVideoType()->setCurrentIndex(0);
     EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.mp4")));
     // Idle before any production: play and view are offered and report a missing file.
@@ -240,7 +260,7 @@ TEST_F(Production, EachFormatUsesItsCodecs) {
         const char *Video, *Audio;
     };
     for (const TCase& c : {TCase{1, "wmv2", "wmav2"}, TCase{2, "mpeg4", "mp3"},
-                           TCase{3, "mpeg4", "aac"}}) {
+                           TCase{3, "mpeg4", "aac"}, TCase{4, "h264", "aac"}}) {
         TFmConvert dialog;
         dialog.SetFileName(Box.File(QStringLiteral("s.mp4")));
         dialog.ComboBoxVideoType()->setCurrentIndex(c.Type);
@@ -330,7 +350,8 @@ TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
     data.LyricText = QStringLiteral("[00:00.00]hello\r\n");
     data.PhotoNames = {QStringLiteral("red.png")};
     const QString project = Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
-    const QString cli = qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
+    const QString cli =
+        qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
 
     QProcess run;
     run.setWorkingDirectory(Box.Path());
@@ -356,12 +377,66 @@ TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
                     QStringLiteral("-o"), QStringLiteral("x.mp4")});
     ASSERT_TRUE(run.waitForFinished(60000));
     EXPECT_NE(run.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("none.lmmc")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("none.lmmc")));
     QFile::remove(song);
     run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
                     QStringLiteral("x.mp4")});
     ASSERT_TRUE(run.waitForFinished(60000));
     EXPECT_NE(run.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("song.mp3")));
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(run.readAllStandardError()).contains(QStringLiteral("song.mp3")));
     EXPECT_FALSE(QFile::exists(Box.Path() + QStringLiteral("/x.mp4")));
+}
+
+// make-video --h264: H.264 pictures with AAC sound, the index ahead of the media data so
+// the file plays while it downloads, and a web browser shows its pictures.
+TEST_F(Production, TheCommandLineMakesAnH264VideoABrowserPlays) {
+    Song(QStringLiteral("proj/song.mp3"), 4);
+    QImage photo(64, 48, QImage::Format_RGB32);
+    photo.fill(Qt::red);
+    ASSERT_TRUE(photo.save(Box.File(QStringLiteral("proj/red.png"))));
+    TProjectData data;
+    data.Settings.LyricsVideoWidth = 160;
+    data.Settings.LyricsVideoHeight = 120;
+    data.AudioName = QStringLiteral("song.mp3");
+    data.LyricText = QStringLiteral("[00:00.00]hello\r\n");
+    data.PhotoNames = {QStringLiteral("red.png")};
+    const QString project = Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
+    const QString cli =
+        qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
+
+    QProcess run;
+    run.setWorkingDirectory(Box.Path());
+    // H.264 needs an MP4 or MOV file.
+    run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
+                    QStringLiteral("v.wmv"), QStringLiteral("--h264")});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_NE(run.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(run.readAllStandardError()).contains(QStringLiteral("--h264")));
+    EXPECT_FALSE(QFile::exists(Box.File(QStringLiteral("v.wmv"))));
+
+    run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
+                    QStringLiteral("v.mp4"), QStringLiteral("--h264")});
+    ASSERT_TRUE(run.waitForFinished(120000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    const QString out = Box.File(QStringLiteral("v.mp4"));
+    const TProbe probe = ProbeFile(out);
+    ASSERT_TRUE(probe.Ok);
+    ASSERT_TRUE(probe.First(QStringLiteral("video")) && probe.First(QStringLiteral("audio")));
+    EXPECT_EQ(probe.First(QStringLiteral("video"))->CodecName, QStringLiteral("h264"));
+    EXPECT_EQ(probe.First(QStringLiteral("video"))->Frames, 8);
+    EXPECT_EQ(probe.First(QStringLiteral("audio"))->CodecName, QStringLiteral("aac"));
+    QFile file(out);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_GT(bytes.indexOf("mdat"), 0);
+    EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat")) << "the index is not first";
+
+    const TBrowserPlayback played = PlayInBrowser(out, 1.0);
+    EXPECT_EQ(played.Error, QString());
+    EXPECT_EQ(played.Width, 160);
+    EXPECT_EQ(played.Height, 120);
+    EXPECT_NEAR(played.Duration, 4.0, 0.3);
+    EXPECT_GT(played.Lit, 0.5) << "the red photo is not in the picture the browser drew";
 }

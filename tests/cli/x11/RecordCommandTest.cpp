@@ -47,7 +47,8 @@ protected:
     }
     // The lines "hh:mm:ss  n.nMB" printed so far.
     QStringList Texts() const {
-        static const QRegularExpression line(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
+        static const QRegularExpression line(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
         return Err.split(u'\n').filter(line);
     }
     void Signal(int signal) { ASSERT_EQ(::kill(pid_t(Process.processId()), signal), 0); }
@@ -123,6 +124,27 @@ TEST_F(RecordCommandTest, TerminationFinalisesThePlayableFile) {
     const double seconds = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
     EXPECT_NEAR(seconds, 1.5, 0.35);
     EXPECT_EQ(DecodingErrors(file), QString());
+}
+
+// --h264 records H.264 pictures into an MP4 or MOV file and refuses any other type.
+TEST_F(RecordCommandTest, H264NeedsAnMp4OrMovFile) {
+    const QString avi = Box.File(QStringLiteral("h.avi"));
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), avi, QStringLiteral("--h264"),
+                        QStringLiteral("--no-sound")}),
+              1);
+    EXPECT_TRUE(Err.contains(QStringLiteral("--h264"))) << Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(avi));
+
+    const QString mov = Box.File(QStringLiteral("h.mov"));
+    ASSERT_EQ(
+        RunToEnd({QStringLiteral("-o"), mov, QStringLiteral("--h264"), QStringLiteral("--no-sound"),
+                  QStringLiteral("--seconds"), QStringLiteral("1.5"), QStringLiteral("--area"),
+                  QStringLiteral("0,0,320,240")}),
+        0)
+        << Err.toStdString();
+    EXPECT_EQ(Probe(mov, "stream=codec_name,width,height,pix_fmt"),
+              QStringLiteral("h264,320,240,yuv420p"));
+    EXPECT_EQ(DecodingErrors(mov), QString());
 }
 
 // Each failure ends the program with a non-zero code and the reason, and leaves no file.
