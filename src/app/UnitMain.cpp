@@ -221,8 +221,8 @@ void TFmMain::UpdateCaption() {
 
 void TFmMain::UpdateProjectMenu() {
     const bool project = ActiveTabIndex() == 1;
-    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject,
-                       ui->MnSaveProjectAs, ui->MnProject})
+    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject, ui->MnSaveProjectAs,
+                       ui->MnProject})
         a->setVisible(project);
 }
 
@@ -231,7 +231,9 @@ void TFmMain::ShowMainWindow() {
     BringToForeground();
 }
 
-void TFmMain::HideMainWindow() { hide(); }
+void TFmMain::HideMainWindow() {
+    hide();
+}
 
 void TFmMain::BringToForeground() {
     if (!isVisible())
@@ -361,7 +363,8 @@ void TFmMain::MnStartMenuLinkClick() {
 
 void TFmMain::MnHelpClick() {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    const QString help = exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
+    const QString help =
+        exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".html");
     if (QFileInfo::exists(help))
         Shell::OpenDocument(help);
 }
@@ -411,4 +414,5 @@ void TFmMain::WriteGeneralSettings() {
     profile.WriteBool(g, QStringLiteral("ShowIntroduction"), state.ShowIntroduction);
     FRecordingPage->WriteGeneralSettings(profile);
     profile.WriteString(g, QStringLiteral("PictureDir"), state.PictureDir);
+    FRecordingPage->WriteSoundSourceSetting(profile);
 }

@@ -98,6 +98,15 @@ int RunRecord(int argc, char** argv) {
             request.Cursor = false;
         } else if (a == u"--no-sound") {
             request.Sound = false;
+        } else if (a == u"--sound") {
+            const qsizetype source =
+                value(&v) ? QStringList{QStringLiteral("mic"), QStringLiteral("system"),
+                                        QStringLiteral("both")}
+                                .indexOf(v)
+                          : -1;
+            if (source < 0)
+                return run.Fail(QStringLiteral("--sound needs mic, system or both"));
+            request.Source = TSoundSource(source);
         } else if (a == u"--h264") {
             request.H264 = true;
         } else {
@@ -189,7 +198,8 @@ int RunRecord(int argc, char** argv) {
 
 const TCliCommandRegistration Registration({
     "record",
-    "-o FILE [--seconds N] [--area X,Y,W,H] [--size W*H] [--no-cursor] [--no-sound] [--h264]",
+    "-o FILE [--seconds N] [--area X,Y,W,H] [--size W*H] [--no-cursor] [--no-sound] [--sound "
+    "mic|system|both] [--h264]",
     RunRecord,
 });
 

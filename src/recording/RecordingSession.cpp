@@ -82,8 +82,13 @@ bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
         TInputOptions sound;
         InitInputOptions(&sound);
         sound.ForceFormat = QStringLiteral("wavecapture");
-        if (!encoder.AddInputFile(task, WaveSourceOptions(pauseHandle, lostHandle), &sound))
-            return fail();
+        if (!encoder.AddInputFile(task, WaveSourceOptions(pauseHandle, lostHandle, request.Source),
+                                  &sound)) {
+            // No half-set-up task stays behind.
+            fail();
+            encoder.RemoveTask(task);
+            return false;
+        }
     }
 
     const TOutputOptions output =

@@ -2,6 +2,7 @@
 
 #include "capture/HandleTable.h"
 #include "media/FFOptionRecords.h"
+#include "recording/RecordingPresets.h"
 
 #include <QRect>
 #include <QString>
@@ -17,9 +18,10 @@ struct TRecordingRequest {
     QRect Area; // the captured part of the screen
     bool Cursor = true;
     bool Sound = true;
-    QString FrameSize; // output size "width*height"
-    QString FileName;  // the output file; its extension chooses the preset
-    bool H264 = false; // H.264 pictures instead of MPEG-4 in an MP4 or MOV file
+    TSoundSource Source = ssMicrophone; // where the sound comes from
+    QString FrameSize;                  // output size "width*height"
+    QString FileName;                   // the output file; its extension chooses the preset
+    bool H264 = false;                  // H.264 pictures instead of MPEG-4 in an MP4 or MOV file
 };
 
 // The output options of a recording into `fileName` at `frameSize` ("width*height"):

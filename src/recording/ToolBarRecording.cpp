@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 void TFmToolBar::AttachRecordingPage(TRecordingPage* page) {
     FPage = page;
     connect(page->BtnStart(), &QPushButton::clicked, this, &TFmToolBar::BtnStartClick);
@@ -137,6 +139,8 @@ bool TFmToolBar::StartCapture() {
     }
     request.Cursor = FPage == nullptr || FPage->CheckBoxCursor()->isChecked();
     request.Sound = FPage == nullptr || FPage->CheckBoxWave()->isChecked();
+    if (FPage != nullptr)
+        request.Source = TSoundSource(std::max(0, FPage->ComboBoxSoundSource()->currentIndex()));
     const QComboBox* sizes = FPage != nullptr ? FPage->ComboBoxVideoSize() : nullptr;
     request.FrameSize = RecordingFrameSize(sizes != nullptr ? sizes->currentIndex() : 0,
                                            sizes != nullptr ? sizes->currentText() : QString(),

@@ -199,6 +199,26 @@ TEST_F(MainWindowTest, TheH264EntryIsKeptAndABoxWithoutItFallsBackToMp4) {
     EXPECT_EQ(types->currentText(), QStringLiteral("MP4(默认)"));
 }
 
+// The sound source box is usable only while sound is recorded, comes back from the
+// file, and reads an unknown stored text as its first entry.
+TEST_F(MainWindowTest, TheSoundSourceFollowsTheFileAndTheSoundBox) {
+    WriteIni("[General]\nShowIntroduction=1\nWaveCapture=0\nSoundSource=电脑声音\n");
+    Start();
+    QComboBox* sources = Page()->ComboBoxSoundSource();
+    EXPECT_EQ(sources->currentText(), QStringLiteral("电脑声音"));
+    EXPECT_FALSE(sources->isEnabled());
+    Page()->CheckBoxWave()->click();
+    EXPECT_TRUE(sources->isEnabled());
+    sources->setCurrentIndex(2);
+    Main()->WriteGeneralSettings();
+    EXPECT_TRUE(ReadIni().contains("SoundSource=麦克风和电脑声音"));
+
+    WriteIni("[General]\nShowIntroduction=1\nSoundSource=speakers\n");
+    Main()->ReadGeneralSettings();
+    EXPECT_EQ(sources->currentText(), QStringLiteral("麦克风"));
+    EXPECT_TRUE(sources->isEnabled());
+}
+
 TEST_F(MainWindowTest, HiddenBorderAndTabsDecideWhetherTheFrameShows) {
     WriteIni("[General]\nScreenCapture=0\nHideBorder=1\nShowIntroduction=1\n");
     Start();
@@ -272,11 +292,11 @@ TEST_F(MainWindowTest, ExitWritesEveryGeneralKeyInOrder) {
     Action("MnExit")->trigger();
     EXPECT_EQ(ending.count(), 1);
     // No recording was made, so SaveDir is not written.
-    EXPECT_EQ(
-        GeneralKeys(ReadIni()),
-        (QStringList{"PageIndex", "HideWhenClose", "ShowIntroduction", "CaptureLeft", "CaptureTop",
-                     "CaptureWidth", "CaptureHeight", "ScreenCapture", "CursorCapture",
-                     "WaveCapture", "HideBorder", "VideoSize", "VideoType", "PictureDir"}));
+    EXPECT_EQ(GeneralKeys(ReadIni()),
+              (QStringList{"PageIndex", "HideWhenClose", "ShowIntroduction", "CaptureLeft",
+                           "CaptureTop", "CaptureWidth", "CaptureHeight", "ScreenCapture",
+                           "CursorCapture", "WaveCapture", "HideBorder", "VideoSize", "VideoType",
+                           "PictureDir", "SoundSource"}));
     const QByteArray ini = ReadIni();
     EXPECT_TRUE(ini.contains("PageIndex=1"));
     EXPECT_TRUE(ini.contains("CursorCapture=0"));

@@ -220,6 +220,38 @@ TEST_F(RecordCommandTest, ALostSoundDeviceLeavesTheRestOfTheRecordingSilent) {
     EXPECT_EQ(DecodingErrors(file), QString());
 }
 
+// --sound picks where the sound comes from; with both sources the loss of the sound
+// server is told and the recording goes on as with the recording device alone.
+TEST_F(RecordCommandTest, SoundFromBothSourcesAndTheirLoss) {
+    Err.clear();
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), Box.File(QStringLiteral("x.mp4")),
+                        QStringLiteral("--sound"), QStringLiteral("speakers")}),
+              1);
+    EXPECT_TRUE(Err.contains(QStringLiteral("--sound needs mic, system or both")))
+        << Err.toStdString();
+
+    TPulseSoundServer server(TPulseSoundServer::TwoTones());
+    ASSERT_TRUE(server.Error().isEmpty()) << server.Error().toStdString();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    server.AddClientEnvironment(env);
+    Process.setProcessEnvironment(env);
+    const QString file = Box.File(QStringLiteral("both.mp4"));
+    Err.clear();
+    Run({QStringLiteral("-o"), file, QStringLiteral("--area"), QStringLiteral("0,0,320,240"),
+         QStringLiteral("--seconds"), QStringLiteral("6"), QStringLiteral("--sound"),
+         QStringLiteral("both")});
+    ASSERT_TRUE(WaitForTexts(4)) << Err.toStdString();
+    server.Kill();
+    ASSERT_EQ(Finish(), 0) << Err.toStdString();
+    EXPECT_TRUE(Err.contains(QStringLiteral("sound device lost"))) << Err.toStdString();
+    const std::vector<int16_t> sound = DecodeSound(file);
+    ASSERT_GT(sound.size(), size_t(ToneRate * 2));
+    EXPECT_GT(ToneLevel(sound, ToneRate / 2, ToneRate, TPulseSoundServer::MicrophoneHz), 4000);
+    EXPECT_GT(ToneLevel(sound, ToneRate / 2, ToneRate, TPulseSoundServer::OutputHz), 4000);
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    EXPECT_GT(video - double(sound.size()) / ToneRate, 1.5);
+}
+
 // The disk fills during a recording (here: a limit on the size of the files the process
 // may write, with the signal that would end it ignored): the program ends with a
 // non-zero code and the reason, and what was written before plays.
