@@ -225,8 +225,8 @@ void TFmMain::UpdateCaption() {
 
 void TFmMain::UpdateProjectMenu() {
     const bool project = ActiveTabIndex() == 1;
-    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject,
-                       ui->MnSaveProjectAs, ui->MnProject})
+    for (QAction* a : {ui->MnNewProject, ui->MnOpenProject, ui->MnSaveProject, ui->MnSaveProjectAs,
+                       ui->MnProject})
         a->setVisible(project);
 }
 
@@ -235,7 +235,9 @@ void TFmMain::ShowMainWindow() {
     BringToForeground();
 }
 
-void TFmMain::HideMainWindow() { hide(); }
+void TFmMain::HideMainWindow() {
+    hide();
+}
 
 void TFmMain::BringToForeground() {
     if (!isVisible())
@@ -441,4 +443,5 @@ void TFmMain::WriteGeneralSettings() {
     profile.WriteBool(g, QStringLiteral("ShowIntroduction"), state.ShowIntroduction);
     FRecordingPage->WriteGeneralSettings(profile);
     profile.WriteString(g, QStringLiteral("PictureDir"), state.PictureDir);
+    FRecordingPage->WriteSoundSourceSetting(profile);
 }

@@ -2,16 +2,19 @@
 
 #include "capture/HandleTable.h"
 #include "capture/SoundClock.h"
+#include "capture/SoundMix.h"
 #include "capture/SourceOptions.h"
 #include "media/Event.h"
 #include "media/FFLoad.h"
 #include "media/SDLLoader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,6 +23,7 @@ namespace {
 // The per-open state; the zero-filled record FFmpeg allocates holds a pointer to it.
 struct TWaveCaptureState {
     int device = -1;
+    int source = 0; // 0 the recording device, 1 the output's monitor, 2 both
     int sample_rate = 44100;
     int channels = 2;
     int bits = 16;
@@ -48,6 +52,16 @@ struct TWaveCaptureState {
     // the device callback only.
     TSoundClock Clock{44100};
 
+    // Both sources: the output's monitor as a second device, its sound waiting until a
+    // buffer of the first comes back and takes it in.
+    std::atomic<SDL_AudioDeviceID> second_handle{0};
+    std::mutex SecondLock;            // guards the three fields below
+    std::vector<uint8_t> SecondQueue; // its recorded sound, oldest first
+    TSoundClock SecondClock{44100};   // used by the second device's callback
+    std::vector<int> SecondLevels;    // queued frames at the last takes (up to a second)
+    TSoundMixer Mixer;                // used by the first device's callback only
+    std::atomic<bool> second_gone{false};
+
     std::mutex QueueLock;
     TEvent DataEvent;
     std::deque<AVPacket*> Queue; // oldest first
@@ -65,6 +79,70 @@ TWaveCaptureState*& StateOf(AVFormatContext* s) {
 const char* SdlError(const TSDLApi& sdl) {
     const char* text = sdl.SDL_GetError();
     return text && *text ? text : "unknown SDL error";
+}
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The second device's period in sample frames: short, so its sound is never more than
+// a few milliseconds from where the first device's is.
+constexpr int SecondPeriod = 256;
+
+// SDL's callback of the second device (both sources), on SDL's audio thread: queues its
+// sound, kept in step with the system's clock, for the first device's buffers. Sound
+// before the first read and while paused is thrown away as the first device's is.
+void SDLCALL SecondDeviceCallback(void* userdata, Uint8* stream, int len) {
+    auto& w = *static_cast<TWaveCaptureState*>(userdata);
+    if (w.stopped)
+        return;
+    std::lock_guard lock(w.SecondLock);
+    if (!w.started || (w.pause_flag && w.pause_flag->load())) {
+        w.SecondQueue.clear();
+        w.SecondLevels.clear();
+        w.SecondClock.Skip();
+        return;
+    }
+    const int frames = len / w.block_align;
+    const int deliver = w.SecondClock.Deliver(NowUs(), frames);
+    const size_t old = w.SecondQueue.size();
+    w.SecondQueue.resize(old + size_t(deliver) * size_t(w.block_align));
+    StretchFrames(stream, frames, w.SecondQueue.data() + old, deliver, w.channels, w.bits);
+    // Nobody has taken the sound for a second: the first device has stopped.
+    const size_t most = size_t(w.sample_rate) * size_t(w.block_align);
+    if (w.SecondQueue.size() > most)
+        w.SecondQueue.erase(w.SecondQueue.begin(), w.SecondQueue.end() - std::ptrdiff_t(most));
+}
+
+// Adds the second device's queued sound to `frames` frames of the first's at `data`.
+// The queue holds what the second device recorded since the last take: about as much
+// as the first device's buffer, plus up to one period of its own. When it has held more
+// at every take of the last second, the second device's sound lags by the surplus,
+// which is dropped. Missing sound (the device is late or gone) mixes as silence.
+void MixSecond(TWaveCaptureState& w, uint8_t* data, int frames) {
+    std::lock_guard lock(w.SecondLock);
+    const int queued = int(w.SecondQueue.size() / size_t(w.block_align));
+    w.SecondLevels.push_back(queued - frames);
+    const size_t window = size_t(std::max(1, w.sample_rate / std::max(1, frames)));
+    if (w.SecondLevels.size() >= window) {
+        const int lag =
+            *std::min_element(w.SecondLevels.begin(), w.SecondLevels.end()) - SecondPeriod;
+        if (lag > 0) {
+            w.SecondQueue.erase(w.SecondQueue.begin(),
+                                w.SecondQueue.begin() + std::ptrdiff_t(lag) * w.block_align);
+            FF.av_log(w.log_context, AV_LOG_DEBUG, "monitor sound %d frames behind, dropped\n",
+                      lag);
+        }
+        w.SecondLevels.clear();
+    }
+    const size_t bytes = size_t(frames) * size_t(w.block_align);
+    const size_t take = std::min(bytes, w.SecondQueue.size());
+    std::vector<uint8_t> other(bytes, w.bits == 8 ? 128 : 0);
+    std::memcpy(other.data(), w.SecondQueue.data(), take);
+    w.SecondQueue.erase(w.SecondQueue.begin(), w.SecondQueue.begin() + std::ptrdiff_t(take));
+    w.Mixer.Mix(data, other.data(), frames * w.channels, w.bits);
 }
 
 // Hands buffer[current] to the device.
@@ -97,10 +175,7 @@ void DataReturned(TWaveCaptureState& w, int n) {
         return;
     }
     const int frames = n / w.block_align;
-    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-    const int deliver = w.Clock.Deliver(now, frames);
+    const int deliver = w.Clock.Deliver(NowUs(), frames);
     if (deliver == 0) { // sound left out to catch up with the clock
         AddBuffer(w);
         return;
@@ -118,6 +193,8 @@ void DataReturned(TWaveCaptureState& w, int n) {
         if (!error) {
             StretchFrames(w.buffers[w.current].data(), frames, node->data, deliver, w.channels,
                           w.bits);
+            if (w.source == 2)
+                MixSecond(w, node->data, deliver);
             w.Queue.push_back(node);
         } else {
             w.stopped = true;
@@ -159,12 +236,16 @@ void SDLCALL DeviceCallback(void* userdata, Uint8* stream, int len) {
 void CloseDevice(TWaveCaptureState& w) {
     w.log_context = nullptr;
     w.stopped = true;
-    if (const SDL_AudioDeviceID dev = w.device_handle.exchange(0)) {
+    const SDL_AudioDeviceID first = w.device_handle.exchange(0);
+    const SDL_AudioDeviceID second = w.second_handle.exchange(0);
+    if (first || second) {
         // Closing waits for a running callback, which may itself wait for the main thread
         // to deliver a log line: close on a helper thread and keep serving meanwhile.
         TEvent closed;
-        std::thread closer([&w, dev, &closed] {
-            w.Sdl.Api().SDL_CloseAudioDevice(dev);
+        std::thread closer([&w, first, second, &closed] {
+            for (const SDL_AudioDeviceID dev : {first, second})
+                if (dev)
+                    w.Sdl.Api().SDL_CloseAudioDevice(dev);
             closed.SetEvent();
         });
         closed.WaitServing();
@@ -182,6 +263,13 @@ void CloseDevice(TWaveCaptureState& w) {
 // Noticed on reads: SDL has given the device up (it was unplugged or its server died).
 // The sound recorded before stays queued for reading.
 void CheckDeviceLost(TWaveCaptureState& w) {
+    const SDL_AudioDeviceID second = w.second_handle;
+    if (second && !w.second_gone && !w.stopped &&
+        w.Sdl.Api().SDL_GetAudioDeviceStatus(second) == SDL_AUDIO_STOPPED) {
+        FF.av_log(w.log_context, AV_LOG_WARNING,
+                  "The monitor of the sound output is gone; the recording device goes on.\n");
+        w.second_gone = true;
+    }
     const SDL_AudioDeviceID dev = w.device_handle;
     if (dev && !w.stopped && w.Sdl.Api().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
         FF.av_log(w.log_context, AV_LOG_INFO, "waveIn device closed.\n");
@@ -211,24 +299,82 @@ int ReturnPacket(AVPacket* packet, AVPacket* pkt) {
     return pkt->size;
 }
 
+// The names of SDL's recording devices.
+std::vector<std::string> RecordingDevices(const TSDLApi& sdl) {
+    std::vector<std::string> names;
+    const int count = sdl.SDL_GetNumAudioDevices(1);
+    for (int i = 0; i < count; ++i)
+        if (const char* name = sdl.SDL_GetAudioDeviceName(i, 1))
+            names.emplace_back(name);
+    return names;
+}
+
+// Starts SDL's sound with monitors of output devices listed among the recording devices
+// or not.
+bool InitSound(AVFormatContext* s, TWaveCaptureState& w, bool monitors) {
+    const TSDLApi& sdl = w.Sdl.Api();
+    sdl.SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, monitors ? "1" : "0");
+    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
+        return false;
+    }
+    w.SdlInitialised = true;
+    return true;
+}
+
+// Finds the monitor of the default output device among SDL's recording devices: the
+// devices that are listed only with monitors are monitors, and of several the one whose
+// name holds the default output's ("Monitor of <output>" in the sound server's
+// language) is its monitor. Leaves SDL's sound started with monitors listed.
+bool FindOutputMonitor(AVFormatContext* s, TWaveCaptureState& w, std::string& monitor) {
+    const TSDLApi& sdl = w.Sdl.Api();
+    if (!InitSound(s, w, false))
+        return false;
+    const std::vector<std::string> plain = RecordingDevices(sdl);
+    std::string output;
+    char* name = nullptr;
+    SDL_AudioSpec spec{};
+    if (sdl.SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 && name) {
+        output = name;
+        sdl.SDL_free(name);
+    }
+    sdl.SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    w.SdlInitialised = false;
+    if (!InitSound(s, w, true))
+        return false;
+    std::vector<std::string> monitors;
+    for (const std::string& device : RecordingDevices(sdl))
+        if (std::find(plain.begin(), plain.end(), device) == plain.end())
+            monitors.push_back(device);
+    for (const std::string& m : monitors)
+        if (!output.empty() && m.find(output) != std::string::npos) {
+            monitor = m;
+            return true;
+        }
+    if (monitors.size() == 1) {
+        monitor = monitors.front();
+        return true;
+    }
+    FF.av_log(s, AV_LOG_ERROR, "No monitor of the sound output device found.\n");
+    return false;
+}
+
 bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
     if (!w.Sdl.Load(FFLoader.LibraryPath(), SDLLibraryFileName)) {
         FF.av_log(s, AV_LOG_ERROR, "%s\n", w.Sdl.LastErrMsg().toUtf8().constData());
         return false;
     }
     const TSDLApi& sdl = w.Sdl.Api();
-    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
+    std::string monitor;
+    if (w.source != 0 ? !FindOutputMonitor(s, w, monitor) : !InitSound(s, w, false))
         return false;
-    }
-    w.SdlInitialised = true;
     const int count = sdl.SDL_GetNumAudioDevices(1); // -1: the driver cannot list them
     if (count == 0) {
         FF.av_log(s, AV_LOG_ERROR, "No wave audio recording devices found.\n");
         return false;
     }
-    const char* name = nullptr;
-    if (w.device != -1) {
+    const char* name = w.source == 1 ? monitor.c_str() : nullptr;
+    if (w.source != 1 && w.device != -1) {
         name =
             w.device >= 0 && w.device < count ? sdl.SDL_GetAudioDeviceName(w.device, 1) : nullptr;
         if (!name) {
@@ -262,6 +408,19 @@ bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
     }
     w.device_handle = dev;
     FF.av_log(s, AV_LOG_INFO, "waveIn device opened.\n");
+    if (w.source == 2) {
+        SDL_AudioSpec second = want;
+        second.samples = SecondPeriod;
+        second.callback = &SecondDeviceCallback;
+        const SDL_AudioDeviceID other =
+            sdl.SDL_OpenAudioDevice(monitor.c_str(), 1, &second, nullptr, 0);
+        if (other == 0) {
+            FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
+            return false;
+        }
+        w.second_handle = other;
+        w.SecondClock = TSoundClock(w.sample_rate);
+    }
     // Both buffers are handed over before the device starts, so nothing on this thread
     // needs the device's lock while the callback runs (it may be waiting for this thread
     // to deliver a log line).
@@ -269,6 +428,8 @@ bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
     AddBuffer(w);
     AddBuffer(w);
     sdl.SDL_PauseAudioDevice(dev, 0);
+    if (w.second_handle)
+        sdl.SDL_PauseAudioDevice(w.second_handle, 0);
     return true;
 }
 
@@ -284,6 +445,7 @@ int Fail(AVFormatContext* s, TWaveCaptureState* w, int code) {
 void ParseWaveCaptureOptions(const QString& text, TWaveCaptureOptions& o) {
     TOptionReader reader;
     reader.Lenient({"i"}, o.Device, -1)
+        .Lenient({"source"}, o.Source, 0)
         .Lenient({"r"}, o.SampleRate, 44100)
         .Lenient({"c"}, o.Channels, 2)
         .Lenient({"f"}, o.Bits, 16)
@@ -313,6 +475,7 @@ int WaveReadHeader(AVFormatContext* s, const QString& options, const TInputParam
     TWaveCaptureOptions o;
     ParseWaveCaptureOptions(options, o);
     w->device = o.Device;
+    w->source = o.Source >= 0 && o.Source <= 2 ? o.Source : 0;
     w->sample_rate = o.SampleRate;
     w->channels = o.Channels;
     w->bits = o.Bits;

@@ -17,6 +17,10 @@
 // Option string keys (any letter case; every number lenient: malformed gives the value
 // in parentheses):
 //   i=N             device N of SDL's recording devices; -1 the default (-1)
+//   source=N        0 the recording device (above), 1 the monitor of the default output
+//                   device (what the computer plays), 2 both mixed into one track (0);
+//                   other values read as 0. The monitor needs SDL's PulseAudio driver
+//                   (PipeWire serves it too); without one the open fails.
 //   r=HZ            sample rate (44100); must be > 0
 //   c=N             channels, 1 or 2 (2)
 //   f=BITS          8 (unsigned) or 16 (signed little-endian) bits per sample (16)
@@ -36,6 +40,11 @@
 // sound server gone) stops the source with a warning; the rest of the job goes on.
 // The device's clock is kept in step with the system's (SoundClock.h), so a packet
 // holds a few frames more or fewer than the buffer when the device runs fast or slow.
+// With both sources the monitor is a second device, kept in step with the system's
+// clock the same way; its sound waits in a queue and is added to each packet of the
+// first without clipping (SoundMix.h). Sound from it that waits longer than needed is
+// dropped, so the two stay within a few milliseconds of each other. Should the monitor
+// go away, the packets go on with the recording device's sound alone.
 // SDL (the one file the process uses, SDLLoader.h, from the media library folder) picks
 // its driver as it does ($SDL_AUDIODRIVER); SDL converts the device's own
 // format to the one asked for. Packets carry no time stamps.
@@ -48,6 +57,7 @@ extern const TOwnInputFormat WaveCaptureFormat;
 // What an option string of "wavecapture" asks for; absent keys keep these values.
 struct TWaveCaptureOptions {
     int Device = -1;
+    int Source = 0; // 0 the recording device, 1 the output's monitor, 2 both
     int SampleRate = 44100;
     int Channels = 2;
     int Bits = 16;

@@ -43,12 +43,15 @@ int RunMakeVideo(int argc, char** argv) {
     ProgramState().AppDir = QCoreApplication::applicationDirPath() + u'/';
 
     QString project, output;
+    bool h264 = false;
     const QStringList args = QCoreApplication::arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == u"-o") {
             if (i + 1 >= args.size())
                 return run.Fail(QStringLiteral("-o needs a file name"));
             output = args[++i];
+        } else if (args[i] == u"--h264") {
+            h264 = true;
         } else if (args[i].startsWith(u'-') || !project.isEmpty()) {
             return run.Fail(QStringLiteral("unknown argument \"%1\"").arg(args[i]));
         } else {
@@ -56,11 +59,14 @@ int RunMakeVideo(int argc, char** argv) {
         }
     }
     if (project.isEmpty() || output.isEmpty())
-        return run.Fail(QStringLiteral("usage: vexmira-cli make-video PROJECT.lmmc -o FILE"));
+        return run.Fail(
+            QStringLiteral("usage: vexmira-cli make-video PROJECT.lmmc -o FILE [--h264]"));
     project = QDir::current().absoluteFilePath(project);
     output = QDir::current().absoluteFilePath(output);
     if (!QFileInfo(project).isFile())
         return run.Fail(QStringLiteral("工程文件 %1 不存在。").arg(project));
+    if (h264 && !IsH264Container(output))
+        return run.Fail(QStringLiteral("--h264 needs an .mp4 or .mov output file"));
 
     const TProjectReadResult read = ReadProjectIntoCurrent(project);
     if (!read.ReadError.isEmpty())
@@ -89,7 +95,7 @@ int RunMakeVideo(int argc, char** argv) {
         run.Terminated(t);
     };
     QString error;
-    if (!production.Start(output, &error))
+    if (!production.Start(output, &error, h264))
         return run.Fail(error);
 
     // Ctrl+C and SIGTERM stop the production as the stop button does: what was made so
@@ -129,7 +135,8 @@ int RunMakeVideo(int argc, char** argv) {
 
 const TCliCommandRegistration Registration({
     "make-video",
-    "PROJECT.lmmc -o FILE   make the lyrics video of a project (MP4, WMV, AVI or MOV)",
+    "PROJECT.lmmc -o FILE [--h264]   the lyrics video of a project (.mp4 .wmv .avi .mov; "
+    "--h264: H.264 pictures)",
     RunMakeVideo,
 });
 

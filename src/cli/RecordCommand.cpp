@@ -105,6 +105,17 @@ int RunRecord(int argc, char** argv) {
             request.Cursor = false;
         } else if (a == u"--no-sound") {
             request.Sound = false;
+        } else if (a == u"--sound") {
+            const qsizetype source =
+                value(&v) ? QStringList{QStringLiteral("mic"), QStringLiteral("system"),
+                                        QStringLiteral("both")}
+                                .indexOf(v)
+                          : -1;
+            if (source < 0)
+                return run.Fail(QStringLiteral("--sound needs mic, system or both"));
+            request.Source = TSoundSource(source);
+        } else if (a == u"--h264") {
+            request.H264 = true;
         } else {
             return run.Fail(QStringLiteral("unknown argument \"%1\"").arg(a));
         }
@@ -112,6 +123,8 @@ int RunRecord(int argc, char** argv) {
     if (request.FileName.isEmpty())
         return run.Fail(QStringLiteral("the output file is missing (-o FILE)"));
     request.FileName = QDir::current().absoluteFilePath(request.FileName);
+    if (request.H264 && !IsH264Container(request.FileName))
+        return run.Fail(QStringLiteral("--h264 needs an .mp4 or .mov output file"));
     if (!haveArea) {
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         request.Area = QRect(0, 0, screen.width(), screen.height());
@@ -192,7 +205,8 @@ int RunRecord(int argc, char** argv) {
 
 const TCliCommandRegistration Registration({
     "record",
-    "-o FILE [--seconds N] [--area X,Y,W,H] [--size W*H] [--no-cursor] [--no-sound]",
+    "-o FILE [--seconds N] [--area X,Y,W,H] [--size W*H] [--no-cursor] [--no-sound] [--sound "
+    "mic|system|both] [--h264]",
     RunRecord,
 });
 

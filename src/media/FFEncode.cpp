@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <thread>
@@ -715,4 +716,30 @@ void SetCodecsForExtension(TOutputOptions& o, const QString& fileName) {
     }
     if (o.AudioCodec == u"aac")
         o.ExtOptions = QStringLiteral("astrict=experimental\r\n") + o.ExtOptions;
+}
+
+bool IsH264Container(const QString& fileName) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == u"mp4" || suffix == u"mov";
+}
+
+bool UseH264Pictures(TOutputOptions& o, const QString& fileName, const QString& preset, int crf,
+                     int keyInterval) {
+    if (!IsH264Container(fileName))
+        return false;
+    o.VideoCodec = QStringLiteral("libx264");
+    // The quality steers the encoder, not a bit rate (a set bit rate would override it).
+    o.VideoBitrate = 0;
+    o.GroupPictureSize = keyInterval;
+    // "preset" and "crf" are options of the x264 encoder itself; the job passes them on
+    // to the codec that knows them.
+    o.ExtOptions +=
+        QStringLiteral("pix_fmt=yuv420p\r\npreset=%1\r\ncrf=%2\r\n").arg(preset).arg(crf);
+    const qsizetype star = o.FrameSize.indexOf(u'*');
+    if (star > 0) {
+        const auto even = [](int v) { return std::max(2, v & ~1); };
+        o.FrameSize = QString::number(even(o.FrameSize.left(star).toInt())) + u'*' +
+                      QString::number(even(o.FrameSize.mid(star + 1).toInt()));
+    }
+    return true;
 }

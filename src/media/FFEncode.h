@@ -123,6 +123,16 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 // libavcodec loaded.
 void SetCodecsForExtension(TOutputOptions& options, const QString& fileName);
 
+// True when `fileName` is an MP4 or MOV file, the two types that may hold H.264.
+bool IsH264Container(const QString& fileName);
+// Turns the MPEG-4 pictures SetCodecsForExtension chose for an MP4 or MOV `fileName`
+// into H.264 (libx264) in 4:2:0, which browsers, phones and video sites all play: at
+// constant quality `crf` with x264's speed `preset`, a key picture at least every
+// `keyInterval` pictures, and the frame size rounded down to even numbers (4:2:0 needs
+// them). The sound stays AAC. False, and `options` unchanged, for any other file type.
+bool UseH264Pictures(TOutputOptions& options, const QString& fileName, const QString& preset,
+                     int crf, int keyInterval);
+
 class TCustomEncoder : public TFFBaseComponent {
 public:
     explicit TCustomEncoder(QObject* owner = nullptr);

@@ -28,11 +28,14 @@
     X(SDL_Quit)                                                                                    \
     X(SDL_WasInit)                                                                                 \
     X(SDL_GetError)                                                                                \
+    X(SDL_SetHint)                                                                                 \
+    X(SDL_free)                                                                                    \
     X(SDL_GetVersion)                                                                              \
     X(SDL_GetCurrentAudioDriver)                                                                   \
     X(SDL_GetCurrentVideoDriver)                                                                   \
     X(SDL_GetNumAudioDevices)                                                                      \
     X(SDL_GetAudioDeviceName)                                                                      \
+    X(SDL_GetDefaultAudioInfo)                                                                     \
     X(SDL_OpenAudioDevice)                                                                         \
     X(SDL_PauseAudioDevice)                                                                        \
     X(SDL_GetAudioDeviceStatus)                                                                    \

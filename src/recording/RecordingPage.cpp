@@ -5,12 +5,15 @@
 #include "platform/PortalScreenCast.h"
 #include "platform/Profile.h"
 #include "platform/Xdg.h"
+#include "recording/RecordingPresets.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitVideoSize.h"
 #include "ui_RecordingPage.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <algorithm>
 
 TRecordingPage::TRecordingPage(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TRecordingPage>()) {
@@ -24,7 +27,8 @@ TRecordingPage::TRecordingPage(QWidget* parent)
             &TRecordingPage::RBtnScreenCaptureClick);
     connect(ui->RBtnRectCapture, &QRadioButton::clicked, this,
             &TRecordingPage::RBtnRectCaptureClick);
-    for (TSpinEdit* spin : {ui->SpinEditLeft, ui->SpinEditTop, ui->SpinEditWidth, ui->SpinEditHeight})
+    for (TSpinEdit* spin :
+         {ui->SpinEditLeft, ui->SpinEditTop, ui->SpinEditWidth, ui->SpinEditHeight})
         connect(spin, &QSpinBox::valueChanged, this, &TRecordingPage::SpinEditLeftChange);
     connect(ui->CheckBoxHideBorder, &QCheckBox::clicked, this,
             &TRecordingPage::CheckBoxHideBorderClick);
@@ -32,6 +36,9 @@ TRecordingPage::TRecordingPage(QWidget* parent)
             &TRecordingPage::ComboBoxVideoSizeSelect);
     connect(ui->ComboBoxVideoType, &QComboBox::activated, this,
             &TRecordingPage::ComboBoxVideoSizeSelect);
+    // The sound source only matters while sound is recorded.
+    connect(ui->CheckBoxWave, &QCheckBox::toggled, ui->ComboBoxSoundSource, &QWidget::setEnabled);
+    connect(ui->CheckBoxWave, &QCheckBox::toggled, ui->LabelSoundSource, &QWidget::setEnabled);
     FSaveDialogDir = Xdg::VideosFolder();
     SetUpAreaSelection();
     SetUpHotKeys();
@@ -60,9 +67,13 @@ void TRecordingPage::AdaptToWayland() {
     }
 }
 
-TRecordingPage::~TRecordingPage() { ReleaseHotKeys(); }
+TRecordingPage::~TRecordingPage() {
+    ReleaseHotKeys();
+}
 
-bool TRecordingPage::IsScreenCapture() const { return ui->RBtnScreenCapture->isChecked(); }
+bool TRecordingPage::IsScreenCapture() const {
+    return ui->RBtnScreenCapture->isChecked();
+}
 
 void TRecordingPage::SetRectControlsEnabled(bool enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -150,6 +161,9 @@ void TRecordingPage::ReadGeneralSettings(const TProfile& profile) {
     ui->RBtnScreenCapture->setChecked(screen);
     ui->CheckBoxCursor->setChecked(profile.ReadBool(g, QStringLiteral("CursorCapture"), true));
     ui->CheckBoxWave->setChecked(profile.ReadBool(g, QStringLiteral("WaveCapture"), true));
+    const int source = SoundSourceTexts().indexOf(
+        profile.ReadString(g, QStringLiteral("SoundSource"), SoundSourceTexts().first()));
+    ui->ComboBoxSoundSource->setCurrentIndex(std::max(0, source));
     ui->CheckBoxHideBorder->setChecked(profile.ReadBool(g, QStringLiteral("HideBorder"), false));
 
     // A custom size made in an earlier run comes back as an entry of its own.
@@ -198,25 +212,77 @@ void TRecordingPage::WriteGeneralSettings(const TProfile& profile) {
         profile.WriteString(g, QStringLiteral("SaveDir"), QFileInfo(last).absolutePath());
 }
 
-QPushButton* TRecordingPage::BtnStart() const { return ui->BtnStart; }
-QPushButton* TRecordingPage::BtnPause() const { return ui->BtnPause; }
-QPushButton* TRecordingPage::BtnResume() const { return ui->BtnResume; }
-QPushButton* TRecordingPage::BtnStop() const { return ui->BtnStop; }
-QPushButton* TRecordingPage::BtnPlay() const { return ui->BtnPlay; }
-QPushButton* TRecordingPage::BtnOpenFolder() const { return ui->BtnOpenFolder; }
-QPushButton* TRecordingPage::BtnSelectWindow() const { return ui->BtnSelectWindow; }
-QPushButton* TRecordingPage::BtnSelectRect() const { return ui->BtnSelectRect; }
-QRadioButton* TRecordingPage::RBtnScreenCapture() const { return ui->RBtnScreenCapture; }
-QRadioButton* TRecordingPage::RBtnRectCapture() const { return ui->RBtnRectCapture; }
-TSpinEdit* TRecordingPage::SpinEditLeft() const { return ui->SpinEditLeft; }
-TSpinEdit* TRecordingPage::SpinEditTop() const { return ui->SpinEditTop; }
-TSpinEdit* TRecordingPage::SpinEditWidth() const { return ui->SpinEditWidth; }
-TSpinEdit* TRecordingPage::SpinEditHeight() const { return ui->SpinEditHeight; }
-QCheckBox* TRecordingPage::CheckBoxHideBorder() const { return ui->CheckBoxHideBorder; }
-QCheckBox* TRecordingPage::CheckBoxCursor() const { return ui->CheckBoxCursor; }
-QCheckBox* TRecordingPage::CheckBoxWave() const { return ui->CheckBoxWave; }
-QCheckBox* TRecordingPage::CheckBoxToolBar() const { return ui->CheckBoxToolBar; }
-QComboBox* TRecordingPage::ComboBoxVideoType() const { return ui->ComboBoxVideoType; }
-QComboBox* TRecordingPage::ComboBoxVideoSize() const { return ui->ComboBoxVideoSize; }
-QComboBox* TRecordingPage::ComboBoxPause() const { return ui->ComboBoxPause; }
-QComboBox* TRecordingPage::ComboBoxStop() const { return ui->ComboBoxStop; }
+void TRecordingPage::WriteSoundSourceSetting(const TProfile& profile) {
+    profile.WriteString(GeneralSection(), QStringLiteral("SoundSource"),
+                        ui->ComboBoxSoundSource->currentText());
+}
+
+QPushButton* TRecordingPage::BtnStart() const {
+    return ui->BtnStart;
+}
+QPushButton* TRecordingPage::BtnPause() const {
+    return ui->BtnPause;
+}
+QPushButton* TRecordingPage::BtnResume() const {
+    return ui->BtnResume;
+}
+QPushButton* TRecordingPage::BtnStop() const {
+    return ui->BtnStop;
+}
+QPushButton* TRecordingPage::BtnPlay() const {
+    return ui->BtnPlay;
+}
+QPushButton* TRecordingPage::BtnOpenFolder() const {
+    return ui->BtnOpenFolder;
+}
+QPushButton* TRecordingPage::BtnSelectWindow() const {
+    return ui->BtnSelectWindow;
+}
+QPushButton* TRecordingPage::BtnSelectRect() const {
+    return ui->BtnSelectRect;
+}
+QRadioButton* TRecordingPage::RBtnScreenCapture() const {
+    return ui->RBtnScreenCapture;
+}
+QRadioButton* TRecordingPage::RBtnRectCapture() const {
+    return ui->RBtnRectCapture;
+}
+TSpinEdit* TRecordingPage::SpinEditLeft() const {
+    return ui->SpinEditLeft;
+}
+TSpinEdit* TRecordingPage::SpinEditTop() const {
+    return ui->SpinEditTop;
+}
+TSpinEdit* TRecordingPage::SpinEditWidth() const {
+    return ui->SpinEditWidth;
+}
+TSpinEdit* TRecordingPage::SpinEditHeight() const {
+    return ui->SpinEditHeight;
+}
+QCheckBox* TRecordingPage::CheckBoxHideBorder() const {
+    return ui->CheckBoxHideBorder;
+}
+QCheckBox* TRecordingPage::CheckBoxCursor() const {
+    return ui->CheckBoxCursor;
+}
+QCheckBox* TRecordingPage::CheckBoxWave() const {
+    return ui->CheckBoxWave;
+}
+QCheckBox* TRecordingPage::CheckBoxToolBar() const {
+    return ui->CheckBoxToolBar;
+}
+QComboBox* TRecordingPage::ComboBoxVideoType() const {
+    return ui->ComboBoxVideoType;
+}
+QComboBox* TRecordingPage::ComboBoxSoundSource() const {
+    return ui->ComboBoxSoundSource;
+}
+QComboBox* TRecordingPage::ComboBoxVideoSize() const {
+    return ui->ComboBoxVideoSize;
+}
+QComboBox* TRecordingPage::ComboBoxPause() const {
+    return ui->ComboBoxPause;
+}
+QComboBox* TRecordingPage::ComboBoxStop() const {
+    return ui->ComboBoxStop;
+}

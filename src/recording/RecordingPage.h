@@ -70,6 +70,9 @@ public:
     // selection; writing stores SaveDir only when the last recording file exists.
     void ReadGeneralSettings(const TProfile& profile);
     void WriteGeneralSettings(const TProfile& profile);
+    // The key SoundSource (the text of the "声音来源：" box), which the settings file
+    // holds after the General section's older keys.
+    void WriteSoundSourceSetting(const TProfile& profile);
 
     // Start folder of the recording save dialog.
     QString SaveDialogDir() const { return FSaveDialogDir; }
@@ -101,6 +104,7 @@ public:
     QCheckBox* CheckBoxWave() const;
     QCheckBox* CheckBoxToolBar() const;
     QComboBox* ComboBoxVideoType() const;
+    QComboBox* ComboBoxSoundSource() const;
     QComboBox* ComboBoxVideoSize() const;
     QComboBox* ComboBoxPause() const;
     QComboBox* ComboBoxStop() const;

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 
 TRecordingFileType RecordingFileType(int index, const QString& text) {
-    const QString lower = index <= 0 ? QStringLiteral("mp4") : text.toLower();
+    const QString lower = FormatEntryExtension(index, text);
     return {u'.' + lower, lower, VideoFileFilter(lower)};
 }
 
@@ -30,13 +30,20 @@ QString ScreenSourceOptions(const QRect& area, bool cursor) {
         .arg(cursor ? 1 : 0);
 }
 
-QString WaveSourceOptions(int pauseHandle, int lostHandle) {
+QStringList SoundSourceTexts() {
+    return {QStringLiteral("麦克风"), QStringLiteral("电脑声音"),
+            QStringLiteral("麦克风和电脑声音")};
+}
+
+QString WaveSourceOptions(int pauseHandle, int lostHandle, TSoundSource source) {
     QString options = QStringLiteral("r=%1;c=%2;f=16;pause_pointer=%3")
                           .arg(QStringLiteral("44100"))
                           .arg(2)
                           .arg(pauseHandle);
     if (lostHandle != 0)
         options += QStringLiteral(";lost_pointer=%1").arg(lostHandle);
+    if (source != ssMicrophone)
+        options += QStringLiteral(";source=%1").arg(int(source));
     return options;
 }
 

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -17,7 +18,8 @@ struct TRecordingFileType {
     QString DefaultExtension; // "mp4"
     QString Filter;           // "MP4格式(*.mp4)|*.mp4"
 };
-// Entry 0 ("MP4(默认)") is MP4; any other entry is named by its text ("WMV", "AVI", "MOV").
+// Entry 0 ("MP4(默认)") and "MP4(H.264)" are MP4; any other entry is named by its text
+// ("WMV", "AVI", "MOV").
 TRecordingFileType RecordingFileType(int index, const QString& text);
 
 // "<folder>/Vexmira-yyyymmdd-hhnnss<extension>" at the time `now` gives, asked again
@@ -28,10 +30,18 @@ QString ProposedRecordingName(const QString& folder, const QString& extension,
 // The option string of the screen source: the captured area and whether to paint the
 // cursor, at 15 pictures per second with the flashing frame around the area.
 QString ScreenSourceOptions(const QRect& area, bool cursor);
+// Where the sound of a recording comes from, in the order of the entries of the box
+// "声音来源：": the default recording device, the monitor of the default output device
+// (what the computer plays), or both mixed into one track.
+enum TSoundSource { ssMicrophone, ssSystem, ssBoth };
+// The texts of that box's entries: "麦克风", "电脑声音", "麦克风和电脑声音".
+QStringList SoundSourceTexts();
+
 // The option string of the sound source: 44100 Hz, 2 channels, 16 bits, and the handle
 // of the pause flag it reads while capturing; with a `lostHandle`, also the handle of the
-// flag it sets when the sound device goes away.
-QString WaveSourceOptions(int pauseHandle, int lostHandle = 0);
+// flag it sets when the sound device goes away; for another source than the recording
+// device, which one.
+QString WaveSourceOptions(int pauseHandle, int lostHandle = 0, TSoundSource source = ssMicrophone);
 
 // The recording's elapsed time as "hh:mm:ss" from microseconds (hours grow beyond 99).
 QString RecordingTimeText(qint64 microseconds);

@@ -2,6 +2,7 @@
 
 #include "capture/HandleTable.h"
 #include "media/FFOptionRecords.h"
+#include "recording/RecordingPresets.h"
 
 #include <QRect>
 #include <QString>
@@ -17,15 +18,20 @@ struct TRecordingRequest {
     QRect Area; // the captured part of the screen
     bool Cursor = true;
     bool Sound = true;
-    QString FrameSize; // output size "width*height"
-    QString FileName;  // the output file; its extension chooses the preset
+    TSoundSource Source = ssMicrophone; // where the sound comes from
+    QString FrameSize;                  // output size "width*height"
+    QString FileName;                   // the output file; its extension chooses the preset
+    bool H264 = false;                  // H.264 pictures instead of MPEG-4 in an MP4 or MOV file
 };
 
 // The output options of a recording into `fileName` at `frameSize` ("width*height"):
 // 15 pictures per second, MPEG-4 video at 5 Mbit/s (WMV: wmv2 and wmav2; AVI: MP3
 // sound), 44100 Hz stereo sound at 128 kbit/s ("libfaac" when the codec library has it,
-// else the built-in "aac" with its experimental use allowed). Needs libavcodec loaded.
-TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QString& frameSize);
+// else the built-in "aac" with its experimental use allowed). With `h264`, an MP4 or MOV
+// file holds H.264 pictures instead, at x264's fastest preset so a full-HD recording
+// keeps up on two cores. Needs libavcodec loaded.
+TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QString& frameSize,
+                                           bool h264 = false);
 
 // Loads the media libraries when needed (from the program's "LibAV" folder, else the
 // system's), registers the two capture formats, clears the encoder's tasks and sets up

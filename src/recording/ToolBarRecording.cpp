@@ -28,6 +28,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 // The main window, as the owner of the recorder's messages.
@@ -149,11 +151,15 @@ bool TFmToolBar::StartCapture() {
     }
     request.Cursor = FPage == nullptr || FPage->CheckBoxCursor()->isChecked();
     request.Sound = FPage == nullptr || FPage->CheckBoxWave()->isChecked();
+    if (FPage != nullptr)
+        request.Source = TSoundSource(std::max(0, FPage->ComboBoxSoundSource()->currentIndex()));
     const QComboBox* sizes = FPage != nullptr ? FPage->ComboBoxVideoSize() : nullptr;
     request.FrameSize = RecordingFrameSize(sizes != nullptr ? sizes->currentIndex() : 0,
                                            sizes != nullptr ? sizes->currentText() : QString(),
                                            request.Area.size());
     request.FileName = ProgramState().CaptureFileName;
+    request.H264 =
+        FPage != nullptr && FPage->ComboBoxVideoType()->currentText() == H264FormatText();
 
     FWavePauseFlag = false;
     FSoundLostFlag = false;

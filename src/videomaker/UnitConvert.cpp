@@ -36,7 +36,7 @@ TFmConvert::TFmConvert(QWidget* parent)
     setObjectName(QStringLiteral("FmConvert"));
     FComboBoxVideoType->setObjectName(QStringLiteral("ComboBoxVideoType"));
     FComboBoxVideoType->addItems({QStringLiteral("MP4 (默认)"), QStringLiteral("WMV"),
-                                  QStringLiteral("AVI"), QStringLiteral("MOV")});
+                                  QStringLiteral("AVI"), QStringLiteral("MOV"), H264FormatText()});
     FEditFileName->setObjectName(QStringLiteral("EditFileName"));
     FEditFileName->setReadOnly(true);
     FEditFileName->setMinimumWidth(360);
@@ -109,9 +109,8 @@ QString TFmConvert::FileName() const {
 }
 
 void TFmConvert::ComboBoxVideoTypeChange(int index) {
-    const QString extension = index <= 0
-                                  ? QStringLiteral(".mp4")
-                                  : u'.' + FComboBoxVideoType->itemText(index).toLower();
+    const QString extension =
+        u'.' + FormatEntryExtension(index, FComboBoxVideoType->itemText(index));
     const QFileInfo info(FileName());
     SetFileName(info.path() + u'/' + info.completeBaseName() + extension);
 }
@@ -145,7 +144,8 @@ void TFmConvert::BtnSaveAsClick() {
 void TFmConvert::BtnStartClick() {
     FInputEnded = false;
     QString error;
-    if (!FProduction.Start(FileName(), &error)) {
+    const bool h264 = FComboBoxVideoType->currentText() == H264FormatText();
+    if (!FProduction.Start(FileName(), &error, h264)) {
         ShowMessage(this, error, miWarning);
         return;
     }

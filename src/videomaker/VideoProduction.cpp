@@ -18,6 +18,11 @@ constexpr int PixelDepth = 24;
 constexpr int FallbackAudioBitrate = 128 * 1000;
 constexpr int FallbackSampleRate = 44100;
 constexpr int FallbackChannels = 2;
+// H.264 of a lyrics video: at 2 pictures a second x264's default preset costs little;
+// a key picture every 5 seconds keeps seeking quick.
+const QString LyricsH264Preset = QStringLiteral("medium");
+constexpr int LyricsH264Quality = 20;
+constexpr int LyricsH264KeyInterval = 10;
 
 QString FrameRateText() {
     return QString::number(TFrameComposer::FrameRate) + QStringLiteral("/1");
@@ -70,7 +75,7 @@ bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* aud
 }
 
 TOutputOptions BuildLyricsVideoOptions(const QString& fileName, const QString& frameSize,
-                                       const TSongAudio& song) {
+                                       const TSongAudio& song, bool h264) {
     TOutputOptions o;
     InitOutputOptions(&o);
     o.AudioBitrate = song.BitRate;
@@ -82,6 +87,9 @@ TOutputOptions BuildLyricsVideoOptions(const QString& fileName, const QString& f
     o.Info.TimeStamp = 0;
     o.DisableSubtitle = true;
     o.FrameSize = frameSize;
+    if (h264 &&
+        UseH264Pictures(o, fileName, LyricsH264Preset, LyricsH264Quality, LyricsH264KeyInterval))
+        o.ExtOptions += QStringLiteral("movflags=+faststart\r\n");
     return o;
 }
 
@@ -127,7 +135,7 @@ void TVideoProduction::Stop(bool waitForStop) {
     FFEncoder1.Stop(waitForStop);
 }
 
-bool TVideoProduction::Start(const QString& fileName, QString* error) {
+bool TVideoProduction::Start(const QString& fileName, QString* error, bool h264) {
     const TVideoMakeSettings& settings = VideoMakeSettings();
     const QString audioFile = VideoProject().AudioFile;
 
@@ -165,7 +173,7 @@ bool TVideoProduction::Start(const QString& fileName, QString* error) {
                  QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
         return false;
     }
-    const TOutputOptions output = BuildLyricsVideoOptions(fileName, size, song);
+    const TOutputOptions output = BuildLyricsVideoOptions(fileName, size, song, h264);
     if (!FFEncoder1.SetOutputFile(task, fileName, &output)) {
         *error = making + QStringLiteral("Cannot do convert, error: ") + FFEncoder1.LastErrMsg();
         FFEncoder1.RemoveTask(task);

@@ -34,10 +34,11 @@ bool ReadSongAudio(TFFDecoder& decoder, const QString& songFile, TSongAudio* aud
 // The output options of a lyrics video into `fileName` at `frameSize` ("width*height"):
 // 2 pictures per second, MPEG-4 video at 5 Mbit/s (WMV: wmv2 and wmav2; AVI: MP3 sound),
 // the sound at the song's bit rate, sample rate and channels ("libfaac" when the codec
-// library has it, else the built-in "aac" with its experimental use allowed). Needs
-// libavcodec loaded.
+// library has it, else the built-in "aac" with its experimental use allowed). With
+// `h264`, an MP4 or MOV file holds H.264 pictures instead and its index comes first, so
+// it plays while it is still downloading. Needs libavcodec loaded.
 TOutputOptions BuildLyricsVideoOptions(const QString& fileName, const QString& frameSize,
-                                       const TSongAudio& song);
+                                       const TSongAudio& song, bool h264 = false);
 
 // The file name the production dialog proposes: the project file with the extension
 // ".mp4" when the project file exists, else the song with that extension.
@@ -54,9 +55,10 @@ public:
     TVideoProduction& operator=(const TVideoProduction&) = delete;
 
     // Resets the composer, loads the libraries, reads the song and starts writing the
-    // video of the current project into `fileName` on the encoder's thread. False with
-    // the message to show in `error` (nothing is started then).
-    bool Start(const QString& fileName, QString* error);
+    // video of the current project into `fileName` on the encoder's thread, with H.264
+    // pictures when `h264` and the file is an MP4 or MOV. False with the message to show
+    // in `error` (nothing is started then).
+    bool Start(const QString& fileName, QString* error, bool h264 = false);
     // Stops the production; the file written so far is finalised.
     void Stop(bool waitForStop);
     // Drops the three callbacks, so nothing reaches their owner any more.

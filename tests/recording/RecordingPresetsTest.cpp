@@ -20,6 +20,9 @@ TEST(RecordingPresetsTest, FormatEntriesGiveTheSaveDialogsTypes) {
               QStringLiteral("WMV格式(*.wmv)|*.wmv"));
     EXPECT_EQ(RecordingFileType(3, QStringLiteral("MOV")).Filter,
               QStringLiteral("MOV格式(*.mov)|*.mov"));
+    const TRecordingFileType h264 = RecordingFileType(4, QStringLiteral("MP4(H.264)"));
+    EXPECT_EQ(h264.Extension, QStringLiteral(".mp4"));
+    EXPECT_EQ(h264.Filter, QStringLiteral("MP4格式(*.mp4)|*.mp4"));
 }
 
 // A clash with an existing file asks the clock again, so the next second gives the name.
@@ -54,6 +57,8 @@ TEST(RecordingPresetsTest, SourceOptionStrings) {
     EXPECT_EQ(ScreenSourceOptions(QRect(0, 0, 1920, 1080), false),
               QStringLiteral("offset=0,0;framesize=1920,1080;framerate=15/1;showframe=1;cursor=0"));
     EXPECT_EQ(WaveSourceOptions(7), QStringLiteral("r=44100;c=2;f=16;pause_pointer=7"));
+    EXPECT_EQ(WaveSourceOptions(7, 8, ssBoth),
+              QStringLiteral("r=44100;c=2;f=16;pause_pointer=7;lost_pointer=8;source=2"));
 }
 
 TEST(RecordingPresetsTest, ProgressTexts) {

@@ -2,6 +2,7 @@
 
 #include "app/state/OutputFile.h"
 #include "media/EncodeTestSupport.h"
+#include "support/BrowserPlayback.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/PictureCompare.h"
@@ -92,6 +93,22 @@ protected:
                                  path}));
         return path;
     }
+    // A 160 × 120 project in "proj/" of the song "proj/song.mp3" (made by the caller),
+    // one row and a red photo; the project file's path (empty when the photo could not
+    // be written).
+    QString RedPhotoProject() {
+        QImage photo(64, 48, QImage::Format_RGB32);
+        photo.fill(Qt::red);
+        if (!photo.save(Box.File(QStringLiteral("proj/red.png"))))
+            return QString();
+        TProjectData data;
+        data.Settings.LyricsVideoWidth = 160;
+        data.Settings.LyricsVideoHeight = 120;
+        data.AudioName = QStringLiteral("song.mp3");
+        data.LyricText = QStringLiteral("[00:00.00]hello\r\n");
+        data.PhotoNames = {QStringLiteral("red.png")};
+        return Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
+    }
     void SetLyrics(const QString& text) {
         VideoProject().LyricText = text;
         LayoutLyricRows();
@@ -181,6 +198,20 @@ TEST_F(Production, OutputOptionsFollowTheExtensionAndTheSong) {
     EXPECT_EQ(BuildLyricsVideoOptions(QStringLiteral("/t/a.mkv"), QStringLiteral("320*240"), song)
                   .AudioCodec,
               QStringLiteral("aac"));
+
+    // H.264 goes into MP4 and MOV only, with the index first and an even picture size.
+    const TOutputOptions h264 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.mov"), QStringLiteral("641*361"), song, true);
+    EXPECT_EQ(h264.VideoCodec, QStringLiteral("libx264"));
+    EXPECT_EQ(h264.AudioCodec, QStringLiteral("aac"));
+    EXPECT_EQ(h264.FrameSize, QStringLiteral("640*360"));
+    EXPECT_TRUE(h264.ExtOptions.contains(QStringLiteral("movflags=+faststart")));
+    EXPECT_TRUE(h264.ExtOptions.contains(QStringLiteral("pix_fmt=yuv420p")));
+    const TOutputOptions notH264 =
+        BuildLyricsVideoOptions(QStringLiteral("/t/a.avi"), QStringLiteral("641*361"), song, true);
+    EXPECT_EQ(notH264.VideoCodec, QStringLiteral("mpeg4"));
+    EXPECT_EQ(notH264.FrameSize, QStringLiteral("641*361"));
+    EXPECT_EQ(notH264.ExtOptions, avi.ExtOptions);
 }
 
 TEST_F(Production, TheFormatBoxChangesTheExtension) {
@@ -190,6 +221,10 @@ TEST_F(Production, TheFormatBoxChangesTheExtension) {
     EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.wmv")));
     dialog.ComboBoxVideoType()->setCurrentIndex(3);
     EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.mov")));
+    dialog.ComboBoxVideoType()->setCurrentIndex(4);
+    EXPECT_EQ(dialog.ComboBoxVideoType()->currentText(), QStringLiteral("MP4(H.264)"));
+    EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.mp4")));
+    dialog.ComboBoxVideoType()->setCurrentIndex(3);
     dialog.ComboBoxVideoType()->setCurrentIndex(0);
     EXPECT_EQ(dialog.FileName(), Box.File(QStringLiteral("song.mp4")));
     // Idle before any production: play and view are offered and report a missing file.
@@ -260,7 +295,8 @@ TEST_F(Production, EachFormatUsesItsCodecs) {
         const char *Video, *Audio;
     };
     for (const TCase& c : {TCase{0, "mpeg4", "aac"}, TCase{1, "wmv2", "wmav2"},
-                           TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"}}) {
+                           TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"},
+                           TCase{4, "h264", "aac"}}) {
         TFmConvert dialog;
         dialog.SetFileName(Box.File(QStringLiteral("s.mp4")));
         dialog.ComboBoxVideoType()->setCurrentIndex(c.Type);
@@ -350,16 +386,8 @@ TEST_F(Production, ClosingDuringProductionFinalisesTheFile) {
 // vexmira-cli make-video reads a project file as the program does and makes its video.
 TEST_F(Production, TheCommandLineMakesAProjectsVideo) {
     const QString song = Song(QStringLiteral("proj/song.mp3"), 4);
-    QImage photo(64, 48, QImage::Format_RGB32);
-    photo.fill(Qt::red);
-    ASSERT_TRUE(photo.save(Box.File(QStringLiteral("proj/red.png"))));
-    TProjectData data;
-    data.Settings.LyricsVideoWidth = 160;
-    data.Settings.LyricsVideoHeight = 120;
-    data.AudioName = QStringLiteral("song.mp3");
-    data.LyricText = QStringLiteral("[00:00.00]hello\r\n");
-    data.PhotoNames = {QStringLiteral("red.png")};
-    const QString project = Box.Write(QStringLiteral("proj/p.lmmc"), ProjectFileBytes(data));
+    const QString project = RedPhotoProject();
+    ASSERT_FALSE(project.isEmpty());
     const QString cli =
         qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
 
@@ -530,4 +558,50 @@ TEST_F(Production, AnUndecodablePhotoIsReported) {
     EXPECT_NE(run.exitCode(), 0) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("无法读取图片文件 ") + bad)) << err.toStdString();
     EXPECT_TRUE(ProbeFile(Box.File(QStringLiteral("c.mp4"))).Ok);
+}
+
+// make-video --h264: H.264 pictures with AAC sound, the index ahead of the media data so
+// the file plays while it downloads, and a web browser shows its pictures.
+TEST_F(Production, TheCommandLineMakesAnH264VideoABrowserPlays) {
+    Song(QStringLiteral("proj/song.mp3"), 4);
+    const QString project = RedPhotoProject();
+    ASSERT_FALSE(project.isEmpty());
+    const QString cli =
+        qEnvironmentVariable("VX_TEST_BINARY_DIR") + QStringLiteral("/bin/vexmira-cli");
+
+    QProcess run;
+    run.setWorkingDirectory(Box.Path());
+    // H.264 needs an MP4 or MOV file.
+    run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
+                    QStringLiteral("v.wmv"), QStringLiteral("--h264")});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_NE(run.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(run.readAllStandardError()).contains(QStringLiteral("--h264")));
+    EXPECT_FALSE(QFile::exists(Box.File(QStringLiteral("v.wmv"))));
+
+    run.start(cli, {QStringLiteral("make-video"), project, QStringLiteral("-o"),
+                    QStringLiteral("v.mp4"), QStringLiteral("--h264")});
+    ASSERT_TRUE(run.waitForFinished(120000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    const QString out = Box.File(QStringLiteral("v.mp4"));
+    const TProbe probe = ProbeFile(out);
+    ASSERT_TRUE(probe.Ok);
+    ASSERT_TRUE(probe.First(QStringLiteral("video")) && probe.First(QStringLiteral("audio")));
+    EXPECT_EQ(probe.First(QStringLiteral("video"))->CodecName, QStringLiteral("h264"));
+    // 2 a second while the song lasts (an MP3 runs a little past its 4 s).
+    EXPECT_GE(probe.First(QStringLiteral("video"))->Frames, 8);
+    EXPECT_LE(probe.First(QStringLiteral("video"))->Frames, 9);
+    EXPECT_EQ(probe.First(QStringLiteral("audio"))->CodecName, QStringLiteral("aac"));
+    QFile file(out);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_GT(bytes.indexOf("mdat"), 0);
+    EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat")) << "the index is not first";
+
+    const TBrowserPlayback played = PlayInBrowser(out, 1.0);
+    EXPECT_EQ(played.Error, QString());
+    EXPECT_EQ(played.Width, 160);
+    EXPECT_EQ(played.Height, 120);
+    EXPECT_NEAR(played.Duration, 4.25, 0.3);
+    EXPECT_GT(played.Lit, 0.5) << "the red photo is not in the picture the browser drew";
 }

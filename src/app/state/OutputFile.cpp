@@ -26,10 +26,21 @@ QString VideoFileFilter(const QString& extension) {
     return QString();
 }
 
+QString H264FormatText() {
+    return QStringLiteral("MP4(H.264)");
+}
+
+QString FormatEntryExtension(int index, const QString& text) {
+    if (index <= 0 || text == H264FormatText())
+        return QStringLiteral("mp4");
+    return text.toLower();
+}
+
 bool OutputFileExists(QWidget* parent, const QString& fileName) {
     if (!fileName.isEmpty() && QFileInfo(fileName).isFile())
         return true;
-    ShowMessage(parent, QStringLiteral("文件 ") + fileName + QStringLiteral(" 不存在。"), miWarning);
+    ShowMessage(parent, QStringLiteral("文件 ") + fileName + QStringLiteral(" 不存在。"),
+                miWarning);
     return false;
 }
 

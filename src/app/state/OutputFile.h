@@ -20,6 +20,13 @@ QString MegabyteText(qint64 bytes, const QString& unit, const QLocale& locale = 
 // for any other.
 QString VideoFileFilter(const QString& extension);
 
+// The entry both format boxes (recording page, production dialog) offer after their
+// four: an MP4 file with H.264 pictures and AAC sound.
+QString H264FormatText();
+// The file extension, lower case without its dot, of an entry of a format box: "mp4"
+// for entry 0 and for the H.264 entry, else the entry's text ("wmv", "avi", "mov").
+QString FormatEntryExtension(int index, const QString& text);
+
 // True when `fileName` names an existing file; otherwise shows "文件 <name> 不存在。"
 // and returns false.
 bool OutputFileExists(QWidget* parent, const QString& fileName);

@@ -73,7 +73,9 @@ protected:
     QAction* Action(const char* name) const {
         return Main()->findChild<QAction*>(QString::fromLatin1(name));
     }
-    QTabWidget* Tabs() const { return Main()->findChild<QTabWidget*>(QStringLiteral("PageControl1")); }
+    QTabWidget* Tabs() const {
+        return Main()->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    }
     // Picks a visible tab the way the user does, by clicking it.
     void ClickTab(int visibleIndex) {
         QTabBar* bar = Tabs()->tabBar();
@@ -165,7 +167,8 @@ TEST_F(MainWindowTest, StoredValuesAreClampedCompletedOrReplaced) {
 
     // The replaced picture folder is what the next write stores.
     Main()->WriteGeneralSettings();
-    EXPECT_TRUE(ReadIni().contains("PictureDir=" + (Box.Home() + QStringLiteral("/Pictures")).toUtf8()));
+    EXPECT_TRUE(
+        ReadIni().contains("PictureDir=" + (Box.Home() + QStringLiteral("/Pictures")).toUtf8()));
 }
 
 TEST_F(MainWindowTest, TheStoredPageIsSelectedAgain) {
@@ -177,6 +180,43 @@ TEST_F(MainWindowTest, TheStoredPageIsSelectedAgain) {
     // The window sits in the middle of the screen.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     EXPECT_NEAR(Main()->geometry().center().x(), screen.center().x(), 2);
+}
+
+// The H.264 entry comes back from the file; a format box without it (as in a version
+// that does not offer H.264) reads the stored text as MP4.
+TEST_F(MainWindowTest, TheH264EntryIsKeptAndABoxWithoutItFallsBackToMp4) {
+    WriteIni("[General]\nShowIntroduction=1\nVideoType=MP4(H.264)\n");
+    Start();
+    QComboBox* types = Page()->ComboBoxVideoType();
+    ASSERT_EQ(types->count(), 5);
+    EXPECT_EQ(types->currentIndex(), 4);
+    EXPECT_EQ(types->currentText(), QStringLiteral("MP4(H.264)"));
+    Main()->WriteGeneralSettings();
+    EXPECT_TRUE(ReadIni().contains("VideoType=MP4(H.264)"));
+
+    types->removeItem(4);
+    Main()->ReadGeneralSettings();
+    EXPECT_EQ(types->currentText(), QStringLiteral("MP4(默认)"));
+}
+
+// The sound source box is usable only while sound is recorded, comes back from the
+// file, and reads an unknown stored text as its first entry.
+TEST_F(MainWindowTest, TheSoundSourceFollowsTheFileAndTheSoundBox) {
+    WriteIni("[General]\nShowIntroduction=1\nWaveCapture=0\nSoundSource=电脑声音\n");
+    Start();
+    QComboBox* sources = Page()->ComboBoxSoundSource();
+    EXPECT_EQ(sources->currentText(), QStringLiteral("电脑声音"));
+    EXPECT_FALSE(sources->isEnabled());
+    Page()->CheckBoxWave()->click();
+    EXPECT_TRUE(sources->isEnabled());
+    sources->setCurrentIndex(2);
+    Main()->WriteGeneralSettings();
+    EXPECT_TRUE(ReadIni().contains("SoundSource=麦克风和电脑声音"));
+
+    WriteIni("[General]\nShowIntroduction=1\nSoundSource=speakers\n");
+    Main()->ReadGeneralSettings();
+    EXPECT_EQ(sources->currentText(), QStringLiteral("麦克风"));
+    EXPECT_TRUE(sources->isEnabled());
 }
 
 TEST_F(MainWindowTest, HiddenBorderAndTabsDecideWhetherTheFrameShows) {
@@ -229,7 +269,8 @@ TEST_F(MainWindowTest, CloseBoxHidesToTheTrayOrEndsTheProgram) {
     EXPECT_EQ(Windows->FmToolBar->ShowWindowHint(), QStringLiteral("显示主窗口"));
 
     // The tray brings it back; then the option is switched off and the close box ends.
-    QAction* show = Main()->PopupMenuTray()->findChild<QAction*>(QStringLiteral("MnShowMainWindow"));
+    QAction* show =
+        Main()->PopupMenuTray()->findChild<QAction*>(QStringLiteral("MnShowMainWindow"));
     show->trigger();
     PumpEvents(20);
     EXPECT_TRUE(Main()->isVisible());
@@ -254,8 +295,8 @@ TEST_F(MainWindowTest, ExitWritesEveryGeneralKeyInOrder) {
     EXPECT_EQ(GeneralKeys(ReadIni()),
               (QStringList{"PageIndex", "HideWhenClose", "ShowIntroduction", "CaptureLeft",
                            "CaptureTop", "CaptureWidth", "CaptureHeight", "ScreenCapture",
-                           "CursorCapture", "WaveCapture", "HideBorder", "VideoSize",
-                           "VideoType", "PictureDir"}));
+                           "CursorCapture", "WaveCapture", "HideBorder", "VideoSize", "VideoType",
+                           "PictureDir", "SoundSource"}));
     const QByteArray ini = ReadIni();
     EXPECT_TRUE(ini.contains("PageIndex=1"));
     EXPECT_TRUE(ini.contains("CursorCapture=0"));
@@ -302,7 +343,8 @@ TEST_F(MainWindowTest, DesktopAndMenuEntries) {
     QFile entry(desktop.filePath(QStringLiteral("Vexmira.desktop")));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(entry.readAll());
-    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"") + QCoreApplication::applicationFilePath() + QStringLiteral("\" %f")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"") + QCoreApplication::applicationFilePath() +
+                              QStringLiteral("\" %f")));
     EXPECT_TRUE(text.contains(QStringLiteral("Path=") + QCoreApplication::applicationDirPath()));
     const QString icon = text.section(QStringLiteral("Icon="), 1).section(u'\n', 0, 0);
     EXPECT_TRUE(QFileInfo(icon).isFile()) << icon.toStdString();

@@ -47,7 +47,8 @@ protected:
     }
     // The lines "hh:mm:ss  n.nMB" printed so far.
     QStringList Texts() const {
-        static const QRegularExpression line(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
+        static const QRegularExpression line(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
         return Err.split(u'\n').filter(line);
     }
     void Signal(int signal) { ASSERT_EQ(::kill(pid_t(Process.processId()), signal), 0); }
@@ -125,6 +126,27 @@ TEST_F(RecordCommandTest, TerminationFinalisesThePlayableFile) {
     EXPECT_EQ(DecodingErrors(file), QString());
 }
 
+// --h264 records H.264 pictures into an MP4 or MOV file and refuses any other type.
+TEST_F(RecordCommandTest, H264NeedsAnMp4OrMovFile) {
+    const QString avi = Box.File(QStringLiteral("h.avi"));
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), avi, QStringLiteral("--h264"),
+                        QStringLiteral("--no-sound")}),
+              1);
+    EXPECT_TRUE(Err.contains(QStringLiteral("--h264"))) << Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(avi));
+
+    const QString mov = Box.File(QStringLiteral("h.mov"));
+    ASSERT_EQ(
+        RunToEnd({QStringLiteral("-o"), mov, QStringLiteral("--h264"), QStringLiteral("--no-sound"),
+                  QStringLiteral("--seconds"), QStringLiteral("1.5"), QStringLiteral("--area"),
+                  QStringLiteral("0,0,320,240")}),
+        0)
+        << Err.toStdString();
+    EXPECT_EQ(Probe(mov, "stream=codec_name,width,height,pix_fmt"),
+              QStringLiteral("h264,320,240,yuv420p"));
+    EXPECT_EQ(DecodingErrors(mov), QString());
+}
+
 // Each failure ends the program with a non-zero code and the reason, and leaves no file.
 TEST_F(RecordCommandTest, FailuresExitNonZeroWithTheEnginesMessage) {
     const QStringList quiet{QStringLiteral("--no-sound"), QStringLiteral("--seconds"),
@@ -196,6 +218,38 @@ TEST_F(RecordCommandTest, ALostSoundDeviceLeavesTheRestOfTheRecordingSilent) {
     EXPECT_GT(sound, 0.2);         // what was recorded before the loss is kept
     EXPECT_GT(video - sound, 2.0); // the pictures went on for the rest of the time
     EXPECT_EQ(DecodingErrors(file), QString());
+}
+
+// --sound picks where the sound comes from; with both sources the loss of the sound
+// server is told and the recording goes on as with the recording device alone.
+TEST_F(RecordCommandTest, SoundFromBothSourcesAndTheirLoss) {
+    Err.clear();
+    EXPECT_EQ(RunToEnd({QStringLiteral("-o"), Box.File(QStringLiteral("x.mp4")),
+                        QStringLiteral("--sound"), QStringLiteral("speakers")}),
+              1);
+    EXPECT_TRUE(Err.contains(QStringLiteral("--sound needs mic, system or both")))
+        << Err.toStdString();
+
+    TPulseSoundServer server(TPulseSoundServer::TwoTones());
+    ASSERT_TRUE(server.Error().isEmpty()) << server.Error().toStdString();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    server.AddClientEnvironment(env);
+    Process.setProcessEnvironment(env);
+    const QString file = Box.File(QStringLiteral("both.mp4"));
+    Err.clear();
+    Run({QStringLiteral("-o"), file, QStringLiteral("--area"), QStringLiteral("0,0,320,240"),
+         QStringLiteral("--seconds"), QStringLiteral("6"), QStringLiteral("--sound"),
+         QStringLiteral("both")});
+    ASSERT_TRUE(WaitForTexts(4)) << Err.toStdString();
+    server.Kill();
+    ASSERT_EQ(Finish(), 0) << Err.toStdString();
+    EXPECT_TRUE(Err.contains(QStringLiteral("sound device lost"))) << Err.toStdString();
+    const std::vector<int16_t> sound = DecodeSound(file);
+    ASSERT_GT(sound.size(), size_t(ToneRate * 2));
+    EXPECT_GT(ToneLevel(sound, ToneRate / 2, ToneRate, TPulseSoundServer::MicrophoneHz), 4000);
+    EXPECT_GT(ToneLevel(sound, ToneRate / 2, ToneRate, TPulseSoundServer::OutputHz), 4000);
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    EXPECT_GT(video - double(sound.size()) / ToneRate, 1.5);
 }
 
 // The disk fills during a recording (here: a limit on the size of the files the process

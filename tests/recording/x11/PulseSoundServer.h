@@ -4,6 +4,7 @@
 // away: its only recording device is "mic" (the sound of a silent output, remapped into
 // an ordinary source), and killing the server takes the device away from every client
 // at once, as unplugging a USB microphone or a crash of the user's sound server does.
+// Other modules than these give other devices (TPulseSoundServer::TwoTones).
 
 #include "RecordingMedia.h"
 
@@ -19,7 +20,28 @@
 
 class TPulseSoundServer {
 public:
-    TPulseSoundServer() {
+    // The output "out" plays a steady 440 Hz tone and the recording device "mic" is a
+    // separate source of a steady 1000 Hz tone: a microphone and what the computer
+    // plays, told apart by their frequencies.
+    static constexpr double OutputHz = 440;
+    static constexpr double MicrophoneHz = 1000;
+    static QStringList TwoTones() {
+        // The microphone's tone is played into an output of its own, so it comes at the
+        // steady pace of a real device (the server's tone source delivers in bursts).
+        // The output comes first, so the server takes it as its default output.
+        return {QStringLiteral("module-null-sink sink_name=out "
+                               "sink_properties=device.description=Speakers"),
+                QStringLiteral("module-sine sink=out frequency=440"),
+                QStringLiteral("module-null-sink sink_name=micsink "
+                               "sink_properties=device.description=MicrophoneFeed"),
+                QStringLiteral("module-sine sink=micsink frequency=1000"),
+                QStringLiteral("module-remap-source source_name=mic master=micsink.monitor")};
+    }
+
+    explicit TPulseSoundServer(const QStringList& modules = {
+                                   QStringLiteral("module-null-sink sink_name=out"),
+                                   QStringLiteral("module-remap-source source_name=mic "
+                                                  "master=out.monitor")}) {
         const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
         if (program.isEmpty() || !FDir.isValid()) {
             FError = QStringLiteral("pulseaudio is not installed (scripts/setup installs it)");
@@ -31,15 +53,14 @@ public:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), FDir.path());
         FServer.setProcessEnvironment(env);
         FServer.setProcessChannelMode(QProcess::MergedChannels);
-        FServer.start(program,
-                      {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
-                       QStringLiteral("--use-pid-file=no"), QStringLiteral("--exit-idle-time=-1"),
-                       QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
-                                      "socket=") +
-                           Socket(),
-                       QStringLiteral("--load=module-null-sink sink_name=out"),
-                       QStringLiteral("--load=module-remap-source source_name=mic "
-                                      "master=out.monitor")});
+        QStringList args{QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
+                         QStringLiteral("--use-pid-file=no"), QStringLiteral("--exit-idle-time=-1"),
+                         QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
+                                        "socket=") +
+                             Socket()};
+        for (const QString& module : modules)
+            args << QStringLiteral("--load=") + module;
+        FServer.start(program, args);
         QElapsedTimer clock;
         clock.start();
         while (!QFileInfo::exists(Socket()) && clock.elapsed() < 10000 &&

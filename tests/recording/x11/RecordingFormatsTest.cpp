@@ -1,6 +1,7 @@
 #include "RecordingMedia.h"
 #include "media/FFEncode.h"
 #include "recording/RecordingSession.h"
+#include "support/BrowserPlayback.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +19,18 @@ protected:
     TSandbox Box;
     TDiskSoundDevice Device{Box.File(QStringLiteral("tone.raw")), 20};
 
-    // Records about `ms` milliseconds into `name` and returns the file's path.
-    QString Record(const QString& name, int ms) {
+    // Records about `ms` milliseconds of a 160 × 120 rectangle (or `size`) into `name`
+    // and returns the file's path.
+    QString Record(const QString& name, int ms, bool h264 = false, QSize size = {160, 120}) {
         const QString file = Box.File(name);
         TFFEncoder encoder;
         std::atomic<bool> paused{false};
         THandleRegistration<std::atomic<bool>> pauseHandle(&paused);
         TRecordingRequest request;
-        request.Area = QRect(40, 30, 160, 120);
-        request.FrameSize = QStringLiteral("160*120");
+        request.Area = QRect(QPoint(40, 30), size);
+        request.FrameSize = QStringLiteral("%1*%2").arg(size.width()).arg(size.height());
         request.FileName = file;
+        request.H264 = h264;
         QString error;
         EXPECT_TRUE(PrepareRecording(encoder, request, pauseHandle.Handle(), &error))
             << error.toStdString();
@@ -80,10 +83,37 @@ TEST_F(RecordingFormatsTest, EachFormatDecodesWithThePresetsCodecs) {
         std::vector<double> sorted = offsets;
         std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
         const double median = sorted[sorted.size() / 2];
-        const auto toned = std::count_if(offsets.begin(), offsets.end(),
-                                         [median](double o) { return std::abs(o - median) < 0.12; });
+        const auto toned = std::count_if(offsets.begin(), offsets.end(), [median](double o) {
+            return std::abs(o - median) < 0.12;
+        });
         EXPECT_GE(toned, 9) << "of " << offsets.size() << " windows"; // of about 12
     }
+}
+
+// The H.264 entry: H.264 pictures in 4:2:0 with AAC sound, which a web browser plays
+// (it shows no picture of the MPEG-4 ones). An odd-sized rectangle gives an even-sized
+// picture, as 4:2:0 needs.
+TEST_F(RecordingFormatsTest, H264RecordingPlaysInABrowser) {
+    ASSERT_TRUE(Device.Written());
+    const QString file = Record(QStringLiteral("clip-h264.mp4"), 2000, true, QSize(161, 121));
+    EXPECT_EQ(Probe(file, "stream=codec_name,codec_type"), QStringLiteral("h264,video\naac,audio"));
+    EXPECT_EQ(Probe(file, "stream=width,height,pix_fmt", "v:0"), QStringLiteral("160,120,yuv420p"));
+    EXPECT_EQ(DecodingErrors(file), QString());
+    const int pictures = Probe(file, "stream=nb_read_frames", "v:0").toInt();
+    EXPECT_GE(pictures, 24); // 15 a second for about 2 s
+    EXPECT_LE(pictures, 36);
+    const std::vector<TToneWindow> sound = ToneTimes(DecodeSound(file));
+    EXPECT_GE(
+        std::count_if(sound.begin(), sound.end(), [](const TToneWindow& w) { return w.Tone >= 0; }),
+        12)
+        << "of " << sound.size() << " windows"; // of about 20
+
+    const TBrowserPlayback played = PlayInBrowser(file);
+    EXPECT_EQ(played.Error, QString());
+    EXPECT_EQ(played.Width, 160);
+    EXPECT_EQ(played.Height, 120);
+    EXPECT_NEAR(played.Duration, 2.0, 0.7);
+    EXPECT_GE(played.Lit, 0.0) << "the browser drew no picture";
 }
 
 } // namespace

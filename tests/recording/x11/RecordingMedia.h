@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -126,6 +127,20 @@ inline std::vector<int16_t> DecodeSound(const QString& file) {
     std::vector<int16_t> samples(size_t(raw.size()) / 2);
     std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
     return samples;
+}
+
+// The amplitude of the `hz` component of the `n` samples from `from` (Goertzel's
+// algorithm): about the tone's peak sample value when it is there, near 0 when not.
+inline double ToneLevel(const std::vector<int16_t>& samples, size_t from, size_t n, double hz) {
+    const double coefficient = 2 * std::cos(2 * M_PI * hz / ToneRate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + n && i < samples.size(); ++i) {
+        const double s0 = samples[i] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return 2 * std::sqrt(std::max(0.0, power)) / double(n);
 }
 
 // One stretch of a recording's sound: where it lies in the recording and which time of
