@@ -47,7 +47,8 @@ protected:
     }
     // The lines "hh:mm:ss  n.nMB" printed so far.
     QStringList Texts() const {
-        static const QRegularExpression line(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
+        static const QRegularExpression line(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  \\d+\\.\\dMB$"));
         return Err.split(u'\n').filter(line);
     }
     void Signal(int signal) { ASSERT_EQ(::kill(pid_t(Process.processId()), signal), 0); }
@@ -222,3 +223,70 @@ TEST_F(RecordCommandTest, AFullDiskEndsTheRecordingWithAMessage) {
 }
 
 } // namespace
+
+namespace {
+
+// The four-letter types of a file's top-level boxes.
+QStringList TopLevelBoxes(const QString& path) {
+    QFile file(path);
+    QStringList types;
+    if (!file.open(QIODevice::ReadOnly))
+        return types;
+    const QByteArray data = file.readAll();
+    qint64 at = 0;
+    while (at + 8 <= data.size()) {
+        auto byte = [&](qint64 i) { return uint64_t(uint8_t(data[i])); };
+        uint64_t size = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
+        types << QString::fromLatin1(data.mid(at + 4, 4));
+        if (size == 1 && at + 16 <= data.size()) {
+            size = 0;
+            for (int i = 0; i < 8; ++i)
+                size = size << 8 | byte(at + 8 + i);
+        }
+        if (size < 8)
+            break;
+        at += qint64(size);
+    }
+    return types;
+}
+
+} // namespace
+
+// A normally stopped MP4 or MOV recording is an ordinary file with one index; nothing
+// is left beside it.
+TEST_F(RecordCommandTest, AStoppedRecordingIsAnOrdinaryFileWithOneIndex) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 20);
+    ASSERT_TRUE(device.Written());
+    for (const char* name : {"plain.mp4", "plain.mov"}) {
+        SCOPED_TRACE(name);
+        const QString file = Box.File(QLatin1String(name));
+        ASSERT_EQ(
+            RunToEnd({QStringLiteral("-o"), file, QStringLiteral("--seconds"), QStringLiteral("2"),
+                      QStringLiteral("--area"), QStringLiteral("0,0,320,240")}),
+            0)
+            << Err.toStdString();
+        const QStringList boxes = TopLevelBoxes(file);
+        EXPECT_FALSE(boxes.contains(QStringLiteral("moof"))) << boxes.join(u' ').toStdString();
+        EXPECT_EQ(boxes.count(QStringLiteral("moov")), 1);
+        const double seconds = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+        EXPECT_NEAR(seconds, 2.0, 0.35);
+        EXPECT_EQ(DecodingErrors(file), QString());
+        EXPECT_EQ(
+            QFileInfo(file).dir().entryList(QDir::Files | QDir::Hidden).filter(QLatin1String(name)),
+            QStringList{QLatin1String(name)});
+    }
+}
+
+// A recording killed outright still plays up to its last fragment.
+TEST_F(RecordCommandTest, AKilledRecordingPlaysUpToItsLastFragment) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 20);
+    ASSERT_TRUE(device.Written());
+    const QString file = Box.File(QStringLiteral("killed.mp4"));
+    Run({QStringLiteral("-o"), file, QStringLiteral("--area"), QStringLiteral("0,0,640,480")});
+    ASSERT_TRUE(WaitForTexts(1)) << Err.toStdString();
+    QThread::msleep(5000);
+    Signal(SIGKILL);
+    EXPECT_EQ(Finish(), -1);
+    EXPECT_TRUE(TopLevelBoxes(file).contains(QStringLiteral("moof")));
+    EXPECT_GE(Probe(file, "stream=nb_read_frames", "v:0").toInt(), 30);
+}
