@@ -91,7 +91,8 @@ int RunRecord(int argc, char** argv) {
         } else if (a == u"--size") {
             int r[2];
             if (!value(&v) || !ParseInts(v, u'*', 2, r) || r[0] <= 0 || r[1] <= 0)
-                return run.Fail(QStringLiteral("--size needs W*H with a positive width and height"));
+                return run.Fail(
+                    QStringLiteral("--size needs W*H with a positive width and height"));
             request.FrameSize = v;
         } else if (a == u"--no-cursor") {
             request.Cursor = false;
@@ -176,6 +177,18 @@ int RunRecord(int argc, char** argv) {
     texts.start();
     if (!run.Ended)
         QCoreApplication::exec();
+    if (run.Status == 0) {
+        // A recording that ended without a fault gets its ordinary file.
+        QString finishError;
+        if (!FinishRecordingFile(
+                request.FileName,
+                [] {
+                    std::fprintf(stderr, "%s\n", FinishingFileText().toUtf8().constData());
+                    std::fflush(stderr);
+                },
+                &finishError))
+            run.Status = run.Fail(FinishFailedText(finishError));
+    }
     FFLogger().SetOnLog(nullptr);
     if (run.Status == 0)
         std::printf("%s\n", request.FileName.toLocal8Bit().constData());

@@ -23,7 +23,8 @@ TRecordingPage::TRecordingPage(QWidget* parent)
             &TRecordingPage::RBtnScreenCaptureClick);
     connect(ui->RBtnRectCapture, &QRadioButton::clicked, this,
             &TRecordingPage::RBtnRectCaptureClick);
-    for (TSpinEdit* spin : {ui->SpinEditLeft, ui->SpinEditTop, ui->SpinEditWidth, ui->SpinEditHeight})
+    for (TSpinEdit* spin :
+         {ui->SpinEditLeft, ui->SpinEditTop, ui->SpinEditWidth, ui->SpinEditHeight})
         connect(spin, &QSpinBox::valueChanged, this, &TRecordingPage::SpinEditLeftChange);
     connect(ui->CheckBoxHideBorder, &QCheckBox::clicked, this,
             &TRecordingPage::CheckBoxHideBorderClick);
@@ -36,9 +37,13 @@ TRecordingPage::TRecordingPage(QWidget* parent)
     SetUpHotKeys();
 }
 
-TRecordingPage::~TRecordingPage() { ReleaseHotKeys(); }
+TRecordingPage::~TRecordingPage() {
+    ReleaseHotKeys();
+}
 
-bool TRecordingPage::IsScreenCapture() const { return ui->RBtnScreenCapture->isChecked(); }
+bool TRecordingPage::IsScreenCapture() const {
+    return ui->RBtnScreenCapture->isChecked();
+}
 
 void TRecordingPage::SetRectControlsEnabled(bool enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -174,25 +179,69 @@ void TRecordingPage::WriteGeneralSettings(const TProfile& profile) {
         profile.WriteString(g, QStringLiteral("SaveDir"), QFileInfo(last).absolutePath());
 }
 
-QPushButton* TRecordingPage::BtnStart() const { return ui->BtnStart; }
-QPushButton* TRecordingPage::BtnPause() const { return ui->BtnPause; }
-QPushButton* TRecordingPage::BtnResume() const { return ui->BtnResume; }
-QPushButton* TRecordingPage::BtnStop() const { return ui->BtnStop; }
-QPushButton* TRecordingPage::BtnPlay() const { return ui->BtnPlay; }
-QPushButton* TRecordingPage::BtnOpenFolder() const { return ui->BtnOpenFolder; }
-QPushButton* TRecordingPage::BtnSelectWindow() const { return ui->BtnSelectWindow; }
-QPushButton* TRecordingPage::BtnSelectRect() const { return ui->BtnSelectRect; }
-QRadioButton* TRecordingPage::RBtnScreenCapture() const { return ui->RBtnScreenCapture; }
-QRadioButton* TRecordingPage::RBtnRectCapture() const { return ui->RBtnRectCapture; }
-TSpinEdit* TRecordingPage::SpinEditLeft() const { return ui->SpinEditLeft; }
-TSpinEdit* TRecordingPage::SpinEditTop() const { return ui->SpinEditTop; }
-TSpinEdit* TRecordingPage::SpinEditWidth() const { return ui->SpinEditWidth; }
-TSpinEdit* TRecordingPage::SpinEditHeight() const { return ui->SpinEditHeight; }
-QCheckBox* TRecordingPage::CheckBoxHideBorder() const { return ui->CheckBoxHideBorder; }
-QCheckBox* TRecordingPage::CheckBoxCursor() const { return ui->CheckBoxCursor; }
-QCheckBox* TRecordingPage::CheckBoxWave() const { return ui->CheckBoxWave; }
-QCheckBox* TRecordingPage::CheckBoxToolBar() const { return ui->CheckBoxToolBar; }
-QComboBox* TRecordingPage::ComboBoxVideoType() const { return ui->ComboBoxVideoType; }
-QComboBox* TRecordingPage::ComboBoxVideoSize() const { return ui->ComboBoxVideoSize; }
-QComboBox* TRecordingPage::ComboBoxPause() const { return ui->ComboBoxPause; }
-QComboBox* TRecordingPage::ComboBoxStop() const { return ui->ComboBoxStop; }
+QPushButton* TRecordingPage::BtnStart() const {
+    return ui->BtnStart;
+}
+QPushButton* TRecordingPage::BtnPause() const {
+    return ui->BtnPause;
+}
+QPushButton* TRecordingPage::BtnResume() const {
+    return ui->BtnResume;
+}
+QPushButton* TRecordingPage::BtnStop() const {
+    return ui->BtnStop;
+}
+QPushButton* TRecordingPage::BtnPlay() const {
+    return ui->BtnPlay;
+}
+QPushButton* TRecordingPage::BtnOpenFolder() const {
+    return ui->BtnOpenFolder;
+}
+QPushButton* TRecordingPage::BtnSelectWindow() const {
+    return ui->BtnSelectWindow;
+}
+QPushButton* TRecordingPage::BtnSelectRect() const {
+    return ui->BtnSelectRect;
+}
+QRadioButton* TRecordingPage::RBtnScreenCapture() const {
+    return ui->RBtnScreenCapture;
+}
+QRadioButton* TRecordingPage::RBtnRectCapture() const {
+    return ui->RBtnRectCapture;
+}
+TSpinEdit* TRecordingPage::SpinEditLeft() const {
+    return ui->SpinEditLeft;
+}
+TSpinEdit* TRecordingPage::SpinEditTop() const {
+    return ui->SpinEditTop;
+}
+TSpinEdit* TRecordingPage::SpinEditWidth() const {
+    return ui->SpinEditWidth;
+}
+TSpinEdit* TRecordingPage::SpinEditHeight() const {
+    return ui->SpinEditHeight;
+}
+QCheckBox* TRecordingPage::CheckBoxHideBorder() const {
+    return ui->CheckBoxHideBorder;
+}
+QCheckBox* TRecordingPage::CheckBoxCursor() const {
+    return ui->CheckBoxCursor;
+}
+QCheckBox* TRecordingPage::CheckBoxWave() const {
+    return ui->CheckBoxWave;
+}
+QCheckBox* TRecordingPage::CheckBoxToolBar() const {
+    return ui->CheckBoxToolBar;
+}
+QComboBox* TRecordingPage::ComboBoxVideoType() const {
+    return ui->ComboBoxVideoType;
+}
+QComboBox* TRecordingPage::ComboBoxVideoSize() const {
+    return ui->ComboBoxVideoSize;
+}
+QComboBox* TRecordingPage::ComboBoxPause() const {
+    return ui->ComboBoxPause;
+}
+QComboBox* TRecordingPage::ComboBoxStop() const {
+    return ui->ComboBoxStop;
+}

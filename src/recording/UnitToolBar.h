@@ -3,6 +3,8 @@
 #include "capture/HandleTable.h"
 
 #include <QPoint>
+#include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include <atomic>
@@ -88,6 +90,10 @@ private:
     void SetRecordingControls(bool start, bool pause, bool resume, bool stop);
     void MirrorControls();
     void SetPlayControls(bool enabled);
+    // Once per recording that ended without a fault: finishes its file, saying so on the
+    // toolbar when that takes more than a moment.
+    void FinishRecording();
+    void ShowFinishing(bool finishing);
 
     std::unique_ptr<Ui::TFmToolBar> ui;
     TRecordingPage* FPage = nullptr;
@@ -99,6 +105,12 @@ private:
     std::atomic<bool> FSoundLostFlag{false};
     THandleRegistration<std::atomic<bool>> FSoundLostHandle{&FSoundLostFlag};
     bool FSoundLostShown = false;
+    // The recording's file still waits to be finished; the recording ended with a fault.
+    bool FFinishPending = false;
+    bool FRecordingFailed = false;
+    // While the file is finished: the time label's own place and text.
+    QRect FTimeRect;
+    QString FTimeText;
     TFmToolHint* FToolHint = nullptr;
     QTimer* FTimer1 = nullptr;
     bool WndIsDrag = false;

@@ -1,6 +1,7 @@
 // Finishing an MP4 or MOV written in fragments into an ordinary file with one index.
 #include "EncodeTestSupport.h"
 #include "media/FFFinalise.h"
+#include "support/MovBoxes.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -11,31 +12,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// The four-letter types of a file's top-level boxes, read here independently of the
-// engine.
-QStringList TopLevelBoxes(const QString& path) {
-    QFile file(path);
-    QStringList types;
-    if (!file.open(QIODevice::ReadOnly))
-        return types;
-    const QByteArray data = file.readAll();
-    qint64 at = 0;
-    while (at + 8 <= data.size()) {
-        auto byte = [&](qint64 i) { return uint64_t(uint8_t(data[i])); };
-        uint64_t size = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
-        types << QString::fromLatin1(data.mid(at + 4, 4));
-        if (size == 1 && at + 16 <= data.size()) {
-            size = 0;
-            for (int i = 0; i < 8; ++i)
-                size = size << 8 | byte(at + 8 + i);
-        }
-        if (size < 8)
-            break;
-        at += qint64(size);
-    }
-    return types;
-}
 
 QByteArray Digest(const QString& path) {
     QFile file(path);

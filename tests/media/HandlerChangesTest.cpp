@@ -15,19 +15,8 @@
 
 namespace {
 
-class HandlerChangesTest : public TMediaTest {
+class HandlerChangesTest : public TEncoderTest {
 protected:
-    TSandbox Sandbox;
-    TFFEncoder Encoder;
-    TTerminateLog Terminates;
-
-    void TearDown() override {
-        Encoder.Stop(true);
-        PumpUntil([&] { return !Encoder.Working() || Encoder.Terminated(); }, 20000);
-        Encoder.ClearTasks();
-        TMediaTest::TearDown();
-    }
-
     // A job of four seconds of pictures and sound into an MP4, with every hook on.
     void AddJob(const QString& file) {
         TInputOptions in = LavfiInput();

@@ -7,19 +7,8 @@
 
 namespace {
 
-class OutputTimesTest : public TMediaTest {
+class OutputTimesTest : public TEncoderTest {
 protected:
-    TSandbox Sandbox;
-    TFFEncoder Encoder;
-    TTerminateLog Terminates;
-
-    void TearDown() override {
-        Encoder.Stop(true);
-        PumpUntil([&] { return !Encoder.Working() || Encoder.Terminated(); }, 20000);
-        Encoder.ClearTasks();
-        TMediaTest::TearDown();
-    }
-
     // A lyrics-video-like task: pictures at `rate` per second for the length of the
     // song `song`, written to `file` with the program's codecs for its extension.
     // Runs it to its end; false (with a failure) when it did not end well.

@@ -1,6 +1,7 @@
 // vexmira-cli record, run as its own process on the test's X server.
 #include "recording/x11/PulseSoundServer.h"
 #include "recording/x11/RecordingMedia.h"
+#include "support/MovBoxes.h"
 #include "support/Sandbox.h"
 
 #include <QDir>
@@ -220,34 +221,6 @@ TEST_F(RecordCommandTest, AFullDiskEndsTheRecordingWithAMessage) {
     EXPECT_TRUE(Err.contains(QStringLiteral("File too large"))) << Err.toStdString();
     EXPECT_TRUE(Process.readAllStandardOutput().isEmpty());
     EXPECT_GE(Probe(file, "stream=nb_read_frames", "v:0").toInt(), 5);
-}
-
-} // namespace
-
-namespace {
-
-// The four-letter types of a file's top-level boxes.
-QStringList TopLevelBoxes(const QString& path) {
-    QFile file(path);
-    QStringList types;
-    if (!file.open(QIODevice::ReadOnly))
-        return types;
-    const QByteArray data = file.readAll();
-    qint64 at = 0;
-    while (at + 8 <= data.size()) {
-        auto byte = [&](qint64 i) { return uint64_t(uint8_t(data[i])); };
-        uint64_t size = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
-        types << QString::fromLatin1(data.mid(at + 4, 4));
-        if (size == 1 && at + 16 <= data.size()) {
-            size = 0;
-            for (int i = 0; i < 8; ++i)
-                size = size << 8 | byte(at + 8 + i);
-        }
-        if (size < 8)
-            break;
-        at += qint64(size);
-    }
-    return types;
 }
 
 } // namespace
