@@ -197,6 +197,18 @@ int RunRecord(int argc, char** argv) {
     texts.start();
     if (!run.Ended)
         QCoreApplication::exec();
+    if (run.Status == 0) {
+        // A recording that ended without a fault gets its ordinary file.
+        QString finishError;
+        if (!FinishRecordingFile(
+                request.FileName,
+                [] {
+                    std::fprintf(stderr, "%s\n", FinishingFileText().toUtf8().constData());
+                    std::fflush(stderr);
+                },
+                &finishError))
+            run.Status = run.Fail(FinishFailedText(finishError));
+    }
     FFLogger().SetOnLog(nullptr);
     if (run.Status == 0)
         std::printf("%s\n", request.FileName.toLocal8Bit().constData());

@@ -136,7 +136,7 @@ bool TCustomDecoder::LoadFile(const QString& fileName, const QString& formatName
     FOwnHandle = true;
     FFileName = fileName;
 
-    if (FOnBeforeFindStreamInfo) {
+    if (FOnBeforeFindStreamInfo.Assigned()) {
         if (FTriggerEventInMainThread)
             CallInMainThread([this] { FOnBeforeFindStreamInfo(this, FFileHandle); });
         else

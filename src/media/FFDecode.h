@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/EventHandler.h"
 #include "media/FFApi.h"
 #include "media/FFBaseComponent.h"
 #include "media/FFLog.h"
@@ -126,7 +127,7 @@ public:
     bool TriggerEventInMainThread() const { return FTriggerEventInMainThread; }
     void SetTriggerEventInMainThread(bool value) { FTriggerEventInMainThread = value; }
     void SetOnBeforeFindStreamInfo(TDecoderBeforeFindStreamInfoEvent handler) {
-        FOnBeforeFindStreamInfo = std::move(handler);
+        FOnBeforeFindStreamInfo.Set(std::move(handler));
     }
 
 protected:
@@ -144,7 +145,7 @@ protected:
     int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;
     int FFirstAudioStreamIndex = -1, FFirstVideoStreamIndex = -1, FFirstSubtitleStreamIndex = -1;
     bool FTriggerEventInMainThread = true;
-    TDecoderBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
+    TEventHandler<TDecoderBeforeFindStreamInfoEvent> FOnBeforeFindStreamInfo;
 
 private:
     void ResetInfo();

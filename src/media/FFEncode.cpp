@@ -149,7 +149,7 @@ int TCustomEncoder::AddTask(const QString& AFileName, const TInputOptions* AOpti
     job->SetPostHooks(CurrentPostHooks());
     TFFmpeg* raw = job.get();
     job->OnBeforeFindStreamInfo = [this](TCustomFFmpeg* sender, AVFormatContext* ctx) {
-        if (!FOnBeforeFindStreamInfo)
+        if (!FOnBeforeFindStreamInfo.Assigned())
             return;
         std::lock_guard lock(FBeforeProbeLock);
         auto call = [&] { FOnBeforeFindStreamInfo(sender, ctx); };
@@ -159,7 +159,7 @@ int TCustomEncoder::AddTask(const QString& AFileName, const TInputOptions* AOpti
             call();
     };
     job->OnPreviewBitmap = [this](TCustomFFmpeg* sender, QImage* bitmap, int frame, int64_t pts) {
-        if (!FOnPreviewBitmap)
+        if (!FOnPreviewBitmap.Assigned())
             return;
         std::lock_guard lock(FPreviewLock);
         FPreviewInfo = {GetTaskIndex(sender), bitmap, frame, pts};
@@ -179,7 +179,7 @@ int TCustomEncoder::AddTask(const QString& AFileName, const TInputOptions* AOpti
     job->OnProgress = [this](TCustomFFmpeg* sender, int fileIndex, int frame, int fps,
                              float quality, float bitrate, int64_t size, int64_t duration,
                              int64_t total) {
-        if (!FOnProgress)
+        if (!FOnProgress.Assigned())
             return;
         std::lock_guard lock(FProgressLock);
         FProgressInfo = {
@@ -242,35 +242,38 @@ bool TCustomEncoder::AddInputFile(int ATaskIndex, const QString& AFileName,
 }
 
 void TCustomEncoder::ConnectHooks(TFFmpeg* job, const TOutputOptions& o) {
-    auto videoHook = [this](TVideoHookEvent* handler) {
-        return [this, handler](TCustomFFmpeg* sender, QImage* bitmap, int frame, int64_t pts,
-                               bool& update, bool& stopHook) {
-            if (!*handler)
+    auto videoHook = [this](TEventHandler<TVideoHookEvent>* event) {
+        return [this, event](TCustomFFmpeg* sender, QImage* bitmap, int frame, int64_t pts,
+                             bool& update, bool& stopHook) {
+            const TVideoHookEvent handler = event->Get();
+            if (!handler)
                 return;
             std::lock_guard lock(FVideoHookLock);
             FHookInfo = {GetTaskIndex(sender), bitmap, frame, pts, update, stopHook};
-            (*handler)(this, &FHookInfo);
+            handler(this, &FHookInfo);
             update = FHookInfo.Update;
             stopHook = FHookInfo.StopHook;
         };
     };
-    auto frameHook = [this](TFrameHookEvent* handler) {
-        return [this, handler](TCustomFFmpeg* sender, TAVPicture* picture, int pixFmt, int frame,
-                               int width, int height, int64_t pts) {
-            if (!*handler)
+    auto frameHook = [this](TEventHandler<TFrameHookEvent>* event) {
+        return [this, event](TCustomFFmpeg* sender, TAVPicture* picture, int pixFmt, int frame,
+                             int width, int height, int64_t pts) {
+            const TFrameHookEvent handler = event->Get();
+            if (!handler)
                 return;
             std::lock_guard lock(FFrameHookLock);
             FFrameHookInfo = {GetTaskIndex(sender), frame, picture, pixFmt, width, height, pts};
-            (*handler)(this, &FFrameHookInfo);
+            handler(this, &FFrameHookInfo);
         };
     };
     if (o.AudioHook)
         job->OnAudioHook = [this](TCustomFFmpeg* sender, int64_t pts, void* sample, int size,
                                   int rate, int channels, int format) {
-            if (!FOnAudioHook)
+            const TAudioHookEvent handler = FOnAudioHook.Get();
+            if (!handler)
                 return;
             std::lock_guard lock(FAudioHookLock);
-            FOnAudioHook(this, GetTaskIndex(sender), pts, sample, size, rate, channels, format);
+            handler(this, GetTaskIndex(sender), pts, sample, size, rate, channels, format);
         };
     if (o.VideoInputHook)
         job->OnInputVideoHook = videoHook(&FOnVideoInputHook);
@@ -611,16 +614,17 @@ void TCustomEncoder::Deliver(const TTerminateInfo& info) {
     // earlier delivery has run.
     ++FDeliveries;
     const uint64_t turn = FDeliveryNext++;
-    TTerminateEvent handler = FOnTerminate;
     const bool inMain = TriggerEventInMainThread;
-    std::thread([this, handler, info, turn, inMain] {
+    // The handler is read when the event is delivered, not now: the program may set
+    // another one (or none) before this delivery's turn comes.
+    std::thread([this, info, turn, inMain] {
         while (FDeliveryTurn.load() != turn)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         try {
             if (inMain)
-                CallInMainThread([&] { handler(this, info); });
+                CallInMainThread([&] { FOnTerminate(this, info); });
             else
-                handler(this, info);
+                FOnTerminate(this, info);
         } catch (const std::exception& error) {
             FFLogger().Log(this, llError, QString::fromUtf8(error.what()));
         }
@@ -632,7 +636,7 @@ void TCustomEncoder::Deliver(const TTerminateInfo& info) {
 
 void TCustomEncoder::JobTerminate(TCustomFFmpeg* job) {
     std::lock_guard lock(FTerminateLock);
-    if (FOnTerminate) {
+    if (FOnTerminate.Assigned()) {
         const TTerminateInfo info{GetTaskIndex(job), job->Finished(), job->FatalException(),
                                   job->FatalMessage()};
         if (FThreadMode || !FWorking) {
@@ -651,7 +655,7 @@ void TCustomEncoder::JobTerminate(TCustomFFmpeg* job) {
 }
 
 void TCustomEncoder::ListTerminated() {
-    if (FOnTerminate) {
+    if (FOnTerminate.Assigned()) {
         const TTerminateInfo info{-1, true, false, QString()};
         if (FThreadMode || !FWorking)
             Deliver(info);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/EventHandler.h"
 #include "media/FFBaseComponent.h"
 #include "media/FFOptionRecords.h"
 #include "media/FFmpeg.h"
@@ -183,16 +184,18 @@ public:
     bool Paused() const { return FPaused; }
     bool Terminated() const { return FTerminated; }
 
-    void SetOnProgress(TProgressEvent e) { FOnProgress = std::move(e); }
-    void SetOnTerminate(TTerminateEvent e) { FOnTerminate = std::move(e); }
-    void SetOnVideoInputHook(TVideoHookEvent e) { FOnVideoInputHook = std::move(e); }
-    void SetOnVideoOutputHook(TVideoHookEvent e) { FOnVideoOutputHook = std::move(e); }
-    void SetOnFrameInputHook(TFrameHookEvent e) { FOnFrameInputHook = std::move(e); }
-    void SetOnFrameOutputHook(TFrameHookEvent e) { FOnFrameOutputHook = std::move(e); }
-    void SetOnAudioHook(TAudioHookEvent e) { FOnAudioHook = std::move(e); }
-    void SetOnPreviewBitmap(TPreviewBitmapEvent e) { FOnPreviewBitmap = std::move(e); }
+    // Handlers may be set or cleared at any time, also while tasks run; an event uses the
+    // handler set when it is delivered.
+    void SetOnProgress(TProgressEvent e) { FOnProgress.Set(std::move(e)); }
+    void SetOnTerminate(TTerminateEvent e) { FOnTerminate.Set(std::move(e)); }
+    void SetOnVideoInputHook(TVideoHookEvent e) { FOnVideoInputHook.Set(std::move(e)); }
+    void SetOnVideoOutputHook(TVideoHookEvent e) { FOnVideoOutputHook.Set(std::move(e)); }
+    void SetOnFrameInputHook(TFrameHookEvent e) { FOnFrameInputHook.Set(std::move(e)); }
+    void SetOnFrameOutputHook(TFrameHookEvent e) { FOnFrameOutputHook.Set(std::move(e)); }
+    void SetOnAudioHook(TAudioHookEvent e) { FOnAudioHook.Set(std::move(e)); }
+    void SetOnPreviewBitmap(TPreviewBitmapEvent e) { FOnPreviewBitmap.Set(std::move(e)); }
     void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent e) {
-        FOnBeforeFindStreamInfo = std::move(e);
+        FOnBeforeFindStreamInfo.Set(std::move(e));
     }
 
 private:
@@ -219,13 +222,13 @@ private:
     int FProgressInterval = 500;
     QString FLastErrMsg;
 
-    TProgressEvent FOnProgress;
-    TTerminateEvent FOnTerminate;
-    TVideoHookEvent FOnVideoInputHook, FOnVideoOutputHook;
-    TFrameHookEvent FOnFrameInputHook, FOnFrameOutputHook;
-    TAudioHookEvent FOnAudioHook;
-    TPreviewBitmapEvent FOnPreviewBitmap;
-    TBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
+    TEventHandler<TProgressEvent> FOnProgress;
+    TEventHandler<TTerminateEvent> FOnTerminate;
+    TEventHandler<TVideoHookEvent> FOnVideoInputHook, FOnVideoOutputHook;
+    TEventHandler<TFrameHookEvent> FOnFrameInputHook, FOnFrameOutputHook;
+    TEventHandler<TAudioHookEvent> FOnAudioHook;
+    TEventHandler<TPreviewBitmapEvent> FOnPreviewBitmap;
+    TEventHandler<TBeforeFindStreamInfoEvent> FOnBeforeFindStreamInfo;
 
     TProgressInfo FProgressInfo;
     THookInfo FHookInfo;

@@ -911,8 +911,8 @@ TCustomPlayer::TCustomPlayer(QObject* owner)
     : TFFBaseComponent(owner), FPlayTime(AV_NOPTS_VALUE), FStartTime(AV_NOPTS_VALUE) {}
 
 TCustomPlayer::~TCustomPlayer() {
-    FOnFileOpen = nullptr;
-    FOnPosition = nullptr;
+    FOnFileOpen.Set(nullptr);
+    FOnPosition.Set(nullptr);
     SetOnState(nullptr);
     Stop(true);
     ReleaseStream();
@@ -980,8 +980,8 @@ void TCustomPlayer::SetAudioVolume(int value) {
 }
 
 void TCustomPlayer::SetOnState(TPlayStateEvent handler) {
-    FOnState = std::move(handler);
-    FHasOnState = bool(FOnState);
+    FHasOnState = bool(handler);
+    FOnState.Set(std::move(handler));
 }
 
 bool TCustomPlayer::Seeking() const {
@@ -1068,13 +1068,10 @@ bool TCustomPlayer::Open(const QString& AFileName, uintptr_t AScreenHandle, bool
     FFileName = AFileName;
     FScreenHandle = AScreenHandle;
     FCurrentPTS = 0;
-    if (FOnFileOpen) {
+    if (FOnFileOpen.Assigned()) {
         int screenWidth = -1, screenHeight = -1;
         const int64_t duration = s.Duration();
-        Deliver([&] {
-            if (FOnFileOpen)
-                FOnFileOpen(this, duration, -1, -1, screenWidth, screenHeight);
-        });
+        Deliver([&] { FOnFileOpen(this, duration, -1, -1, screenWidth, screenHeight); });
     }
 
     EndEventThread();
@@ -1114,16 +1111,10 @@ void TCustomPlayer::EventThreadRun() {
         }
         switch (entry.Kind) {
         case TPlayEvent::ekPosition:
-            Deliver([&] {
-                if (FOnPosition)
-                    FOnPosition(this, entry.Value);
-            });
+            Deliver([&] { FOnPosition(this, entry.Value); });
             break;
         case TPlayEvent::ekState:
-            Deliver([&] {
-                if (FOnState)
-                    FOnState(this, TPlayState(entry.Value));
-            });
+            Deliver([&] { FOnState(this, TPlayState(entry.Value)); });
             running = entry.Value != psStop;
             break;
         default:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/Event.h"
+#include "media/EventHandler.h"
 #include "media/FFBaseComponent.h"
 #include "media/SDLLoader.h"
 
@@ -191,11 +192,13 @@ public:
     int AudioSampleRate() const;
     int AudioChannels() const;
 
-    TFileOpenEvent OnFileOpen() const { return FOnFileOpen; }
-    void SetOnFileOpen(TFileOpenEvent handler) { FOnFileOpen = std::move(handler); }
-    TPositionEvent OnPosition() const { return FOnPosition; }
-    void SetOnPosition(TPositionEvent handler) { FOnPosition = std::move(handler); }
-    TPlayStateEvent OnState() const { return FOnState; }
+    // Handlers may be set or cleared at any time; an event uses the handler set when it
+    // is delivered.
+    TFileOpenEvent OnFileOpen() const { return FOnFileOpen.Get(); }
+    void SetOnFileOpen(TFileOpenEvent handler) { FOnFileOpen.Set(std::move(handler)); }
+    TPositionEvent OnPosition() const { return FOnPosition.Get(); }
+    void SetOnPosition(TPositionEvent handler) { FOnPosition.Set(std::move(handler)); }
+    TPlayStateEvent OnState() const { return FOnState.Get(); }
     void SetOnState(TPlayStateEvent handler);
 
 private:
@@ -233,9 +236,9 @@ private:
     QString FFileName;
     uintptr_t FScreenHandle = 0;
 
-    TFileOpenEvent FOnFileOpen;
-    TPositionEvent FOnPosition;
-    TPlayStateEvent FOnState;
+    TEventHandler<TFileOpenEvent> FOnFileOpen;
+    TEventHandler<TPositionEvent> FOnPosition;
+    TEventHandler<TPlayStateEvent> FOnState;
     std::atomic<bool> FHasOnState{false};
 
     std::unique_ptr<TPlayStream> FStream; // the open input, or one being opened

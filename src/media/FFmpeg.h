@@ -317,6 +317,13 @@ protected:
     void DoVideoSync(TOutputStream& ost, TInputStream& ist, AVFrame* frame, int64_t pts);
     void DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* frame);
     void DrainAudioFifo(TOutputStream& ost, bool flush);
+    // Appends `samples` of silence to the stream's sound queue.
+    void QueueSilence(TOutputStream& ost, int64_t samples);
+    // Moves the samples the resampler still holds into the sound queue.
+    void FlushResampler(TOutputStream& ost);
+    // Takes a sound stream's negative start out of its own times where the writer cannot
+    // store negative times.
+    void ShiftNegativeStart(TOutputStream& ost, AVPacket* pkt);
     void DoStreamCopy(TOutputStream& ost, TInputStream& ist, AVPacket* pkt);
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);
     void WritePacket(TOutputStream& ost, AVPacket* pkt);

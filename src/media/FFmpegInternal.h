@@ -98,6 +98,12 @@ struct TCustomFFmpeg::TOutputStream {
     AVAudioFifo* fifo = nullptr;
     AVFrame* audio_frame = nullptr;
     int frame_size = 0;
+    bool audio_started = false; // sync_opts holds the time of the first sound sample
+
+    // Added to this stream's packet times alone, for a writer that cannot store negative
+    // times (set from the first packet; see WritePacket).
+    int64_t ts_shift = 0;
+    bool ts_shift_known = false;
 
     AVFrame* out_hook = nullptr; // the output hooks' copy of the picture
     AVPacket* pkt = nullptr;

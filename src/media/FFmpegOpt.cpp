@@ -158,13 +158,17 @@ bool TCustomFFmpeg::SetGenericOption(const QString& name, const QString& value) 
     TFFOption option;
     option.Name = name;
     option.Value = value;
-    bool found = false;
+    // A private option of some codec or format is taken as it stands: its value can only
+    // be checked by the codec or format that owns it ("profile=high" means something to
+    // libx264 that the generic "profile" does not know).
+    bool found = AnyPrivateOption(n.constData());
+    option.Private = found;
     int ret = 0;
     static const int typeFlags[AVMEDIA_TYPE_NB] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM,
                                                    0, AV_OPT_FLAG_SUBTITLE_PARAM, 0};
     for (int type : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE}) {
         AVCodecContext* ctx = FOptions.CodecOpts[type];
-        if (FF.av_opt_find(ctx, n.constData(), nullptr, typeFlags[type], 0)) {
+        if (!option.Private && FF.av_opt_find(ctx, n.constData(), nullptr, typeFlags[type], 0)) {
             found = true;
             const int r = FF.av_opt_set(ctx, n.constData(), v.constData(), 0);
             if (r < 0)
@@ -203,11 +207,6 @@ bool TCustomFFmpeg::SetGenericOption(const QString& name, const QString& value) 
                 }
             }
         }
-    }
-    if (!found && AnyPrivateOption(n.constData())) {
-        found = true;
-        ret = 0;
-        option.Private = true;
     }
     if (!found) {
         const QString message = QStringLiteral("Unrecognized option \"%1\"").arg(name);

@@ -1072,9 +1072,18 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
     const int rate = enc->sample_rate;
     const int64_t queued = FF.av_audio_fifo_size(ost.fifo);
     const double syncIpts = double(ist.pts - of.start_time) / AV_TIME_BASE;
+    // Where the input says this sound belongs against where the samples so far end.
+    double delta = syncIpts * rate - double(ost.sync_opts) - double(queued);
     int skip = 0;
+    if (!ost.audio_started) {
+        // The first sound takes its time from the input; later sound follows on.
+        if (!FAudioSyncMethod) {
+            ost.sync_opts = llrint(syncIpts * rate) - queued;
+            delta = 0;
+        }
+        ost.audio_started = true;
+    }
     if (FAudioSyncMethod) {
-        const double delta = syncIpts * rate - double(ost.sync_opts) - double(queued);
         if (std::fabs(delta) > 50) {
             if (ist.is_start || std::fabs(delta) > FAudioDriftThreshold * rate) {
                 if (delta < 0) {
@@ -1083,21 +1092,10 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
                         FFLogger().Log(nullptr, llVerbose, "discarding %d audio samples",
                                        int(-delta));
                 } else {
-                    const int silence = int(delta);
                     if (Verbose > 2)
                         FFLogger().Log(nullptr, llVerbose, "adding %d audio samples of silence",
-                                       silence);
-                    uint8_t** zeros = nullptr;
-                    int zl = 0;
-                    if (FF.av_samples_alloc_array_and_samples(&zeros, &zl,
-                                                              enc->ch_layout.nb_channels, silence,
-                                                              enc->sample_fmt, 0) >= 0) {
-                        FF.av_samples_set_silence(zeros, 0, silence, enc->ch_layout.nb_channels,
-                                                  enc->sample_fmt);
-                        FF.av_audio_fifo_write(ost.fifo, reinterpret_cast<void**>(zeros), silence);
-                        FF.av_freep(&zeros[0]);
-                        FF.av_freep(&zeros);
-                    }
+                                       int(delta));
+                    QueueSilence(ost, int64_t(delta));
                 }
             } else if (FAudioSyncMethod > 1) {
                 const int comp =
@@ -1109,8 +1107,12 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
                 FF.swr_set_compensation(ost.swr, comp, rate);
             }
         }
-    } else {
-        ost.sync_opts = llrint(syncIpts * rate) - queued;
+    } else if (delta > FAudioDriftThreshold * rate) {
+        // Without sync the samples are timed by their count alone, so the times only go
+        // forward and the whole input is kept however its timestamps jitter; a real gap
+        // in the input (beyond the drift threshold) becomes silence, so what follows it
+        // keeps its place.
+        QueueSilence(ost, int64_t(delta));
     }
     if (count > skip) {
         const int bps = FF.av_get_bytes_per_sample(enc->sample_fmt);
@@ -1126,6 +1128,28 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
             FFRaise("av_fifo_realloc2() failed");
     }
     DrainAudioFifo(ost, false);
+}
+
+void TCustomFFmpeg::QueueSilence(TOutputStream& ost, int64_t samples) {
+    AVCodecContext* enc = ost.enc;
+    const int chunk = std::max(enc->sample_rate, 1024); // a second at a time: memory stays small
+    uint8_t** zeros = nullptr;
+    int linesize = 0;
+    if (samples <= 0 ||
+        FF.av_samples_alloc_array_and_samples(&zeros, &linesize, enc->ch_layout.nb_channels, chunk,
+                                              enc->sample_fmt, 0) < 0)
+        return;
+    FF.av_samples_set_silence(zeros, 0, chunk, enc->ch_layout.nb_channels, enc->sample_fmt);
+    for (int64_t left = samples; left > 0;) {
+        const int n = int(std::min<int64_t>(left, chunk));
+        if (FF.av_audio_fifo_write(ost.fifo, reinterpret_cast<void**>(zeros), n) < n)
+            break;
+        left -= n;
+        if (left > 0)
+            DrainAudioFifo(ost, false);
+    }
+    FF.av_freep(&zeros[0]);
+    FF.av_freep(&zeros);
 }
 
 void TCustomFFmpeg::DrainAudioFifo(TOutputStream& ost, bool flush) {
@@ -1193,11 +1217,34 @@ void TCustomFFmpeg::EncodeFrame(TOutputStream& ost, AVFrame* frame) {
             ost.last_quality = stats && size >= 4 ? float(AV_RL32(stats)) : -1;
         }
         FF.av_packet_rescale_ts(ost.pkt, ost.enc->time_base, ost.st->time_base);
+        if (!video)
+            ShiftNegativeStart(ost, ost.pkt);
         ost.pkt->stream_index = ost.index;
         WritePacket(ost, ost.pkt);
     }
     if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
         FFRaise(video ? "Video encoding failed" : "Audio encoding failed");
+}
+
+void TCustomFFmpeg::ShiftNegativeStart(TOutputStream& ost, AVPacket* pkt) {
+    // A sound encoder with a priming delay (MP3) starts before zero. A writer that cannot
+    // store negative times would shift every stream to make up for it, and in an AVI,
+    // whose pictures are timed by their count, every picture after the first would come
+    // one picture-time late. The sound's own times move instead: such a file times its
+    // sound by the sample count anyway.
+    if (!ost.ts_shift_known) {
+        ost.ts_shift_known = true;
+        const AVFormatContext* ctx = FOutputFiles[size_t(ost.file_index)]->ctx;
+        const int64_t first = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (!(ctx->oformat->flags & AVFMT_TS_NEGATIVE) && first != AV_NOPTS_VALUE && first < 0)
+            ost.ts_shift = -first;
+    }
+    if (ost.ts_shift) {
+        if (pkt->pts != AV_NOPTS_VALUE)
+            pkt->pts += ost.ts_shift;
+        if (pkt->dts != AV_NOPTS_VALUE)
+            pkt->dts += ost.ts_shift;
+    }
 }
 
 void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt) {
@@ -1243,13 +1290,34 @@ void TCustomFFmpeg::RaiseWriteError(const TOutputFile& of, int error) {
     FFRaise("%s", Utf8(FFErrorText(of.name, error)).constData());
 }
 
+void TCustomFFmpeg::FlushResampler(TOutputStream& ost) {
+    // The resampler holds back the last few samples of the input until it is flushed.
+    if (!ost.swr || !ost.fifo)
+        return;
+    AVCodecContext* enc = ost.enc;
+    const int outMax = FF.swr_get_out_samples(ost.swr, 0);
+    uint8_t** rest = nullptr;
+    int linesize = 0;
+    if (outMax <= 0 ||
+        FF.av_samples_alloc_array_and_samples(&rest, &linesize, enc->ch_layout.nb_channels, outMax,
+                                              enc->sample_fmt, 0) < 0)
+        return;
+    const int count = FF.swr_convert(ost.swr, rest, outMax, nullptr, 0);
+    if (count > 0)
+        FF.av_audio_fifo_write(ost.fifo, reinterpret_cast<void**>(rest), count);
+    FF.av_freep(&rest[0]);
+    FF.av_freep(&rest);
+}
+
 void TCustomFFmpeg::FlushEncoders() {
     for (auto& ostPtr : FOutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (!ost.encoder_opened)
             continue;
-        if (ost.type == AVMEDIA_TYPE_AUDIO)
+        if (ost.type == AVMEDIA_TYPE_AUDIO) {
+            FlushResampler(ost);
             DrainAudioFifo(ost, true);
+        }
         if (ost.type == AVMEDIA_TYPE_VIDEO || ost.type == AVMEDIA_TYPE_AUDIO) {
             if (ost.type == AVMEDIA_TYPE_AUDIO && ost.frame_number == 0)
                 continue;

@@ -4,10 +4,15 @@
 #include "capture/ScreenCapture.h"
 #include "capture/WaveCapture.h"
 #include "media/FFEncode.h"
+#include "media/FFFinalise.h"
+#include "media/MainThread.h"
 #include "platform/PortalScreenCast.h"
 #include "recording/RecordingPresets.h"
 
 #include <QFileInfo>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -44,7 +49,8 @@ TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QStrin
                         RecordingH264KeyInterval);
     // An MP4 or MOV recording is written in fragments, each complete with its own index,
     // so a recording cut short by a full disk, a lost device or a crash still plays up to
-    // its last fragment (a plain MP4 keeps its only index for the very end).
+    // its last fragment (a plain MP4 keeps its only index for the very end). A normal
+    // stop turns it into an ordinary file (FinishRecordingFile).
     if (extension == u".mp4" || extension == u".mov")
         o.ExtOptions += QStringLiteral("movflags=frag_keyframe+empty_moov\r\n");
     // The writer holds pictures back until sound of the same time has come. Should the
@@ -129,4 +135,36 @@ bool PrepareRecording(TCustomEncoder& encoder, const TRecordingRequest& request,
         return false;
     }
     return true;
+}
+
+QString FinishingFileText() {
+    return QStringLiteral("正在完成文件…");
+}
+
+QString FinishFailedText(const QString& reason) {
+    return QStringLiteral("录像文件未能完成（%1）。录像已保存，仍可播放。").arg(reason);
+}
+
+bool FinishRecordingFile(const QString& fileName, const std::function<void()>& slow,
+                         QString* error) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix != u"mp4" && suffix != u"mov")
+        return true;
+    std::atomic<bool> done{false};
+    bool ok = false;
+    QString reason;
+    std::thread worker([&] {
+        ok = FinaliseFragmentedFile(fileName, &reason);
+        done = true;
+        WakeMainThreadWaiters();
+    });
+    // A short recording is finished before anyone could read a message about it.
+    constexpr int MomentMs = 300;
+    if (!WaitServingMainThreadCalls([&] { return done.load(); }, MomentMs) && slow)
+        slow();
+    WaitServingMainThreadCalls([&] { return done.load(); });
+    worker.join();
+    if (!ok && error)
+        *error = reason;
+    return ok;
 }

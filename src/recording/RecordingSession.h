@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+
 class TCustomEncoder;
 
 // Setting up one screen recording on an encoder: the screen source as the task's first
@@ -50,3 +52,17 @@ QString ScreenSharingFailureText(const QString& detail);
 // The desktop stopped the sharing during a recording; the recording ended and was saved.
 QString ScreenSharingEndedText();
 QString SoundDeviceLostText();
+
+// Finishes the file of a recording that ended normally: an MP4 or MOV written in
+// fragments becomes an ordinary file with one index. Serves the engine's main-thread
+// calls while it works; `slow` (may be empty) is called once when the work takes more
+// than a moment, so the caller can say that the file is being finished. False with the
+// reason in `error` when the file could not be finished; it then stays as it was
+// written, complete and playable. Main thread.
+bool FinishRecordingFile(const QString& fileName, const std::function<void()>& slow,
+                         QString* error);
+
+// What the recorder shows while it finishes a file.
+QString FinishingFileText();
+// What the recorder tells the user when the file could not be finished.
+QString FinishFailedText(const QString& reason);

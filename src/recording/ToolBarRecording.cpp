@@ -183,6 +183,8 @@ bool TFmToolBar::StartCapture() {
     FEndedSharings = TPortalScreenCast::EndedStreams();
     SetRecordingControls(false, true, false, true);
     SetPlayControls(false);
+    FFinishPending = true;
+    FRecordingFailed = false;
     FFEncoder->Start(1);
     return true;
 }
@@ -243,8 +245,12 @@ void TFmToolBar::ReturnToIdle() {
 }
 
 void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {
-    if (info.TaskIndex < 0)
+    if (info.TaskIndex >= 0 && info.Exception)
+        FRecordingFailed = true;
+    if (info.TaskIndex < 0) {
+        FinishRecording();
         ReturnToIdle();
+    }
     if (info.Exception)
         ShowMessage(MainWindowWidget(),
                     QStringLiteral("录像文件 %1 出错：%2")
@@ -270,4 +276,42 @@ void TFmToolBar::FormCloseQuery() {
     FFEncoder->SetOnProgress(nullptr);
     FFEncoder->SetOnTerminate(nullptr);
     FFEncoder->Stop(true);
+    // The engine's end events no longer come here: a task that failed is its own.
+    for (int i = 0; i < FFEncoder->TasksCount(); ++i)
+        if (FFEncoder->Task(i)->FatalException())
+            FRecordingFailed = true;
+    FinishRecording();
+}
+
+void TFmToolBar::FinishRecording() {
+    if (!FFinishPending)
+        return;
+    FFinishPending = false;
+    if (FRecordingFailed) // the file keeps the fragments written before the fault
+        return;
+    QString error;
+    const bool finished = FinishRecordingFile(
+        ProgramState().CaptureFileName, [this] { ShowFinishing(true); }, &error);
+    ShowFinishing(false);
+    if (!finished)
+        ShowMessage(nullptr, FinishFailedText(error), miWarning);
+}
+
+void TFmToolBar::ShowFinishing(bool finishing) {
+    // The text takes the room of the time and size, which are of no use meanwhile.
+    if (finishing && !FTimeRect.isValid()) {
+        FTimeRect = ui->LabelTime->geometry();
+        FTimeText = ui->LabelTime->text();
+        ui->LabelTime->setGeometry(FTimeRect.united(ui->LabelSize->geometry()));
+        ui->LabelTime->setText(FinishingFileText());
+    } else if (!finishing && FTimeRect.isValid()) {
+        ui->LabelTime->setGeometry(FTimeRect);
+        ui->LabelTime->setText(FTimeText);
+        FTimeRect = QRect();
+    }
+    ui->Label4->setVisible(!finishing);
+    ui->LabelSize->setVisible(!finishing);
+    // The main thread is busy until the file is finished: paint now.
+    if (isVisible())
+        repaint();
 }

@@ -4,6 +4,8 @@
 
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include <atomic>
@@ -93,6 +95,10 @@ private:
     void SetPlayControls(bool enabled);
     // Every recording control idle, the toolbar hidden and the main window shown again.
     void ReturnToIdle();
+    // Once per recording that ended without a fault: finishes its file, saying so on the
+    // toolbar when that takes more than a moment.
+    void FinishRecording();
+    void ShowFinishing(bool finishing);
 
     std::unique_ptr<Ui::TFmToolBar> ui;
     TRecordingPage* FPage = nullptr;
@@ -105,6 +111,12 @@ private:
     THandleRegistration<std::atomic<bool>> FSoundLostHandle{&FSoundLostFlag};
     bool FSoundLostShown = false;
     int FEndedSharings = 0; // screen-cast streams ended before this recording started
+    // The recording's file still waits to be finished; the recording ended with a fault.
+    bool FFinishPending = false;
+    bool FRecordingFailed = false;
+    // While the file is finished: the time label's own place and text.
+    QRect FTimeRect;
+    QString FTimeText;
     TFmToolHint* FToolHint = nullptr;
     QPointer<QWidget> FHintControl; // the control whose hint is up
     QTimer* FTimer1 = nullptr;

@@ -133,3 +133,19 @@ inline bool MakeFixture(const QStringList& args) {
                       args);
     return process.waitForFinished(120000) && process.exitCode() == 0;
 }
+
+// A test with an encoder whose terminate events are collected; whatever still runs is
+// stopped at the end.
+class TEncoderTest : public TMediaTest {
+protected:
+    TSandbox Sandbox;
+    TFFEncoder Encoder;
+    TTerminateLog Terminates;
+
+    void TearDown() override {
+        Encoder.Stop(true);
+        PumpUntil([&] { return !Encoder.Working() || Encoder.Terminated(); }, 20000);
+        Encoder.ClearTasks();
+        TMediaTest::TearDown();
+    }
+};

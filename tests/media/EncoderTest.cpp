@@ -9,19 +9,8 @@
 
 namespace {
 
-class EncoderTest : public TMediaTest {
+class EncoderTest : public TEncoderTest {
 protected:
-    TSandbox Sandbox;
-    TFFEncoder Encoder;
-    TTerminateLog Terminates;
-
-    void TearDown() override {
-        Encoder.Stop(true);
-        PumpUntil([&] { return !Encoder.Working() || Encoder.Terminated(); }, 20000);
-        Encoder.ClearTasks();
-        TMediaTest::TearDown();
-    }
-
     // A task of a lavfi picture and a lavfi sound.
     int AddPictureAndSound(int seconds, int rate = 25) {
         TInputOptions in = LavfiInput();

@@ -294,3 +294,43 @@ TEST_F(JobOptionsTest, PresetFilesSelectCodecsAndSetOptions) {
               QStringList{QStringLiteral("mp2")});
     encoder.ClearTasks();
 }
+
+TEST_F(JobOptionsTest, PrivateOptionsOfCodecsAndFormatsComeBeforeTheGenericOnes) {
+    if (!FF.avcodec_find_encoder_by_name("libx264"))
+        GTEST_SKIP() << "this FFmpeg has no libx264";
+    TFFEncoder encoder;
+    const int task = AddPictureAndSound(encoder);
+    TOutputOptions out = Mpeg4Output();
+    out.VideoCodec = QStringLiteral("libx264");
+    out.DisableAudio = true;
+    // "main" is no value of the generic "profile"; libx264's own option takes it (its
+    // default would be High), and "preset" exists only there.
+    out.ExtOptions = QStringLiteral("profile=main\r\npreset=veryfast");
+    const QString file = Sandbox.File(QStringLiteral("main.mp4"));
+    ASSERT_TRUE(encoder.SetOutputFile(task, file, &out)) << encoder.LastErrMsg().toStdString();
+    TTerminateLog terminates;
+    terminates.Connect(encoder);
+    encoder.Start(1);
+    ASSERT_TRUE(PumpUntil([&] { return terminates.ListEnded(); }, 60000));
+    EXPECT_FALSE(terminates.Events.front().Exception)
+        << terminates.Events.front().ExceptionMsg.toStdString();
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                 QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_name,profile"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), file});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    EXPECT_EQ(QString::fromUtf8(probe.readAllStandardOutput()).trimmed(),
+              QStringLiteral("h264,Main"));
+    encoder.ClearTasks();
+
+    // A generic option keeps its checks: a bad value is still refused.
+    TFFEncoder other;
+    const int second = AddPictureAndSound(other);
+    out = Mpeg4Output();
+    out.ExtOptions = QStringLiteral("bufsize=lots");
+    EXPECT_FALSE(other.SetOutputFile(second, Sandbox.File(QStringLiteral("b.mp4")), &out));
+    EXPECT_EQ(other.LastErrMsg(), QStringLiteral("Invalid value \"lots\" for option \"bufsize\""));
+    other.ClearTasks();
+}

@@ -1,6 +1,7 @@
 // vexmira-cli record, run as its own process on the test's X server.
 #include "recording/x11/PulseSoundServer.h"
 #include "recording/x11/RecordingMedia.h"
+#include "support/MovBoxes.h"
 #include "support/Sandbox.h"
 
 #include <QDir>
@@ -276,3 +277,42 @@ TEST_F(RecordCommandTest, AFullDiskEndsTheRecordingWithAMessage) {
 }
 
 } // namespace
+
+// A normally stopped MP4 or MOV recording is an ordinary file with one index; nothing
+// is left beside it.
+TEST_F(RecordCommandTest, AStoppedRecordingIsAnOrdinaryFileWithOneIndex) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 20);
+    ASSERT_TRUE(device.Written());
+    for (const char* name : {"plain.mp4", "plain.mov"}) {
+        SCOPED_TRACE(name);
+        const QString file = Box.File(QLatin1String(name));
+        ASSERT_EQ(
+            RunToEnd({QStringLiteral("-o"), file, QStringLiteral("--seconds"), QStringLiteral("2"),
+                      QStringLiteral("--area"), QStringLiteral("0,0,320,240")}),
+            0)
+            << Err.toStdString();
+        const QStringList boxes = TopLevelBoxes(file);
+        EXPECT_FALSE(boxes.contains(QStringLiteral("moof"))) << boxes.join(u' ').toStdString();
+        EXPECT_EQ(boxes.count(QStringLiteral("moov")), 1);
+        const double seconds = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+        EXPECT_NEAR(seconds, 2.0, 0.35);
+        EXPECT_EQ(DecodingErrors(file), QString());
+        EXPECT_EQ(
+            QFileInfo(file).dir().entryList(QDir::Files | QDir::Hidden).filter(QLatin1String(name)),
+            QStringList{QLatin1String(name)});
+    }
+}
+
+// A recording killed outright still plays up to its last fragment.
+TEST_F(RecordCommandTest, AKilledRecordingPlaysUpToItsLastFragment) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 20);
+    ASSERT_TRUE(device.Written());
+    const QString file = Box.File(QStringLiteral("killed.mp4"));
+    Run({QStringLiteral("-o"), file, QStringLiteral("--area"), QStringLiteral("0,0,640,480")});
+    ASSERT_TRUE(WaitForTexts(1)) << Err.toStdString();
+    QThread::msleep(5000);
+    Signal(SIGKILL);
+    EXPECT_EQ(Finish(), -1);
+    EXPECT_TRUE(TopLevelBoxes(file).contains(QStringLiteral("moof")));
+    EXPECT_GE(Probe(file, "stream=nb_read_frames", "v:0").toInt(), 30);
+}
