@@ -1,4 +1,5 @@
 #include "RecordingMedia.h"
+#include "RecordingRun.h"
 #include "media/FFEncode.h"
 #include "recording/RecordingSession.h"
 #include "support/BrowserPlayback.h"
@@ -23,29 +24,13 @@ protected:
     // and returns the file's path.
     QString Record(const QString& name, int ms, bool h264 = false, QSize size = {160, 120}) {
         const QString file = Box.File(name);
-        TFFEncoder encoder;
-        std::atomic<bool> paused{false};
-        THandleRegistration<std::atomic<bool>> pauseHandle(&paused);
         TRecordingRequest request;
         request.Area = QRect(QPoint(40, 30), size);
         request.FrameSize = QStringLiteral("%1*%2").arg(size.width()).arg(size.height());
         request.FileName = file;
         request.H264 = h264;
-        QString error;
-        EXPECT_TRUE(PrepareRecording(encoder, request, pauseHandle.Handle(), &error))
-            << error.toStdString();
-        bool ended = false;
-        QString failure;
-        encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& t) {
-            if (t.Exception)
-                failure = t.ExceptionMsg;
-            ended = ended || t.TaskIndex < 0;
-        });
-        encoder.Start(1);
-        PumpEvents(ms);
-        encoder.Stop(true);
-        EXPECT_TRUE(PumpUntil([&] { return ended; }, 10000));
-        EXPECT_EQ(failure, QString());
+        RunRecording(
+            request, [ms](TFFEncoder&, std::atomic<bool>&) { PumpEvents(ms); }, 10000);
         return file;
     }
 };

@@ -2,6 +2,7 @@
 // output plays one tone while its recording device carries another.
 #include "PulseSoundServer.h"
 #include "RecordingMedia.h"
+#include "RecordingRun.h"
 #include "media/FFEncode.h"
 #include "recording/RecordingSession.h"
 #include "support/Sandbox.h"
@@ -38,35 +39,22 @@ protected:
     // `pauseMs` in the middle when not 0; the file's path.
     QString Record(const QString& name, TSoundSource source, int ms, int pauseMs = 0) {
         const QString file = Box.File(name);
-        TFFEncoder encoder;
-        std::atomic<bool> paused{false};
-        THandleRegistration<std::atomic<bool>> pauseHandle(&paused);
-        const TRecordingRequest request = SmallRecording(file, source);
-        QString error;
-        EXPECT_TRUE(PrepareRecording(encoder, request, pauseHandle.Handle(), &error))
-            << error.toStdString();
-        bool ended = false;
-        QString failure;
-        encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& t) {
-            if (t.Exception)
-                failure = t.ExceptionMsg;
-            ended = ended || t.TaskIndex < 0;
-        });
-        encoder.Start(1);
-        if (pauseMs > 0) {
-            PumpEvents(ms / 2);
-            encoder.Pause();
-            paused = true;
-            PumpEvents(pauseMs);
-            encoder.Resume();
-            paused = false;
-            PumpEvents(ms - ms / 2);
-        } else {
-            PumpEvents(ms);
-        }
-        encoder.Stop(true);
-        EXPECT_TRUE(PumpUntil([&] { return ended; }, 15000));
-        EXPECT_EQ(failure, QString());
+        RunRecording(
+            SmallRecording(file, source),
+            [ms, pauseMs](TFFEncoder& encoder, std::atomic<bool>& paused) {
+                if (pauseMs == 0) {
+                    PumpEvents(ms);
+                    return;
+                }
+                PumpEvents(ms / 2);
+                encoder.Pause();
+                paused = true;
+                PumpEvents(pauseMs);
+                encoder.Resume();
+                paused = false;
+                PumpEvents(ms - ms / 2);
+            },
+            15000);
         return file;
     }
 };
