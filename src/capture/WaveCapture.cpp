@@ -140,7 +140,8 @@ void MixSecond(TWaveCaptureState& w, uint8_t* data, int frames) {
     const size_t bytes = size_t(frames) * size_t(w.block_align);
     const size_t take = std::min(bytes, w.SecondQueue.size());
     std::vector<uint8_t> other(bytes, w.bits == 8 ? 128 : 0);
-    std::memcpy(other.data(), w.SecondQueue.data(), take);
+    if (take > 0)
+        std::memcpy(other.data(), w.SecondQueue.data(), take);
     w.SecondQueue.erase(w.SecondQueue.begin(), w.SecondQueue.begin() + std::ptrdiff_t(take));
     w.Mixer.Mix(data, other.data(), frames * w.channels, w.bits);
 }
