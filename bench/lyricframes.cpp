@@ -51,7 +51,8 @@ int WriteFrames(const QStringList& args) {
         QImage frame = MakeFrameCanvas();
         if (composer.ComposeFrame(frame, t))
             last = frame;
-        const QString name = QStringLiteral("%1/frame%2.bmp").arg(args[1]).arg(++number, 5, 10, QChar(u'0'));
+        const QString name =
+            QStringLiteral("%1/frame%2.bmp").arg(args[1]).arg(++number, 5, 10, QChar(u'0'));
         if (!last.save(name, "BMP"))
             return 1;
     }

@@ -16,9 +16,8 @@ namespace {
 
 QTemporaryDir& Scratch() {
     static QTemporaryDir* dir = [] {
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm")
-                                 : QDir::tempPath();
+        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                                       : QDir::tempPath();
         auto* d = new QTemporaryDir(base + QStringLiteral("/vexmira-fuzz.XXXXXX"));
         if (!d->isValid())
             FuzzFail("cannot create the scratch folder");
@@ -47,8 +46,7 @@ QString FuzzScratchFile(const QString& name) {
 
 void FuzzWriteFile(const QString& fileName, const QByteArray& bytes) {
     QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         FuzzFail("cannot write a scratch file", fileName);
 }
 

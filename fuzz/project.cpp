@@ -12,12 +12,10 @@ namespace {
 bool SameProject(const TProjectData& a, const TProjectData& b) {
     const TVideoMakeSettings &s = a.Settings, &t = b.Settings;
     return a.Version == b.Version && s.HorizontalAlignment == t.HorizontalAlignment &&
-           s.VerticalAlignment == t.VerticalAlignment &&
-           s.CurrentFontColor == t.CurrentFontColor && s.BackGroundColor == t.BackGroundColor &&
-           s.LyricsVideoWidth == t.LyricsVideoWidth &&
-           s.LyricsVideoHeight == t.LyricsVideoHeight &&
-           s.LyricsMarginTop == t.LyricsMarginTop && s.LyricsMarginLeft == t.LyricsMarginLeft &&
-           s.LyricsMarginRight == t.LyricsMarginRight &&
+           s.VerticalAlignment == t.VerticalAlignment && s.CurrentFontColor == t.CurrentFontColor &&
+           s.BackGroundColor == t.BackGroundColor && s.LyricsVideoWidth == t.LyricsVideoWidth &&
+           s.LyricsVideoHeight == t.LyricsVideoHeight && s.LyricsMarginTop == t.LyricsMarginTop &&
+           s.LyricsMarginLeft == t.LyricsMarginLeft && s.LyricsMarginRight == t.LyricsMarginRight &&
            s.LyricsMarginBottom == t.LyricsMarginBottom &&
            s.LyricsMaxLineCount == t.LyricsMaxLineCount &&
            s.LyricsLineSpacing == t.LyricsLineSpacing && s.PictureDuration == t.PictureDuration &&

@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* key : {"PageIndex", "CaptureLeft", "CaptureTop", "CaptureWidth",
                             "CaptureHeight", "ToolBarLeft", "ToolBarTop"})
         profile.ReadInteger(g, QLatin1StringView(key), 0);
-    for (const char* key : {"HideWhenClose", "ShowIntroduction", "ScreenCapture",
-                            "CursorCapture", "WaveCapture", "HideBorder"})
+    for (const char* key : {"HideWhenClose", "ShowIntroduction", "ScreenCapture", "CursorCapture",
+                            "WaveCapture", "HideBorder"})
         profile.ReadBool(g, QLatin1StringView(key), true);
     const QString videoSize = profile.ReadString(g, QStringLiteral("VideoSize"), QString());
     profile.ReadString(g, QStringLiteral("VideoType"), QString());
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Writing one key keeps the file readable and the key reads back; the other
     // section's values stay as they were.
-    const QString font = profile.ReadString(VideoMakeSection(), QStringLiteral("VideoFont"),
-                                            QStringLiteral("-"));
+    const QString font =
+        profile.ReadString(VideoMakeSection(), QStringLiteral("VideoFont"), QStringLiteral("-"));
     QString value = videoSize + pictureDir;
     if (!profile.WriteString(g, QStringLiteral("VideoSize"), value))
         FuzzFail("the settings file could not be written");

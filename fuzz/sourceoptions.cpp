@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzApplication();
     FuzzLoadFFmpeg();
     // The file-name field the sources read their options from holds 1023 bytes.
-    const QString text =
-        QString::fromUtf8(FuzzBytes(data + 1, size - 1).left(1023));
+    const QString text = QString::fromUtf8(FuzzBytes(data + 1, size - 1).left(1023));
     try {
         switch (data[0] % 4) {
         case 0: {

@@ -18,8 +18,8 @@ TApplicationWindows::TApplicationWindows() {
     FmScreenRect = std::make_unique<TFmScreenRect>();
     FmScreenWindowSet = std::make_unique<TFmScreenWindowSet>();
     FmToolBar->AttachRecordingPage(FmMain->RecordingPage());
-    FmMain->AttachStartupWindows({FmSetRect.get(), FmRect.get(), FmToolHint.get(),
-                                  FmToolBar.get(), FmScreenRect.get(), FmScreenWindowSet.get()});
+    FmMain->AttachStartupWindows({FmSetRect.get(), FmRect.get(), FmToolHint.get(), FmToolBar.get(),
+                                  FmScreenRect.get(), FmScreenWindowSet.get()});
     // The run ends once the main window has finished its exit (question, recording,
     // settings); ending closes the remaining windows without asking again.
     QObject::connect(FmMain.get(), &TFmMain::TerminateRequested, qApp, &QCoreApplication::quit,

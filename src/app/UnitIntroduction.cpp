@@ -40,7 +40,8 @@ TFmIntroduction::TFmIntroduction(QWidget* mainWindow)
     ui->RichEditIntroduction->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     // Width fixed at 466; the height follows the text.
-    const int textHeight = static_cast<int>(ui->RichEditIntroduction->document()->size().height()) + 8;
+    const int textHeight =
+        static_cast<int>(ui->RichEditIntroduction->document()->size().height()) + 8;
     ui->RichEditIntroduction->setGeometry(8, 8, 450, textHeight);
     const int below = 8 + textHeight + 12;
     ui->CheckBoxIntroduction->move(8, below + 4);
@@ -51,7 +52,9 @@ TFmIntroduction::TFmIntroduction(QWidget* mainWindow)
 
 TFmIntroduction::~TFmIntroduction() = default;
 
-bool TFmIntroduction::DoNotShowAgain() const { return ui->CheckBoxIntroduction->isChecked(); }
+bool TFmIntroduction::DoNotShowAgain() const {
+    return ui->CheckBoxIntroduction->isChecked();
+}
 
 void TFmIntroduction::SetDoNotShowAgain(bool value) {
     ui->CheckBoxIntroduction->setChecked(value);

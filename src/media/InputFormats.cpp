@@ -68,8 +68,7 @@ int Failed(AVFormatContext* s, const char* what, const std::exception& error) {
 }
 
 // Runs one operation of a source; an exception escaping it is logged and becomes -1.
-template <typename F>
-int Guarded(AVFormatContext* s, const char* what, F&& operation) {
+template <typename F> int Guarded(AVFormatContext* s, const char* what, F&& operation) {
     try {
         return operation();
     } catch (const std::exception& error) {
@@ -84,9 +83,8 @@ int ReadPacketTrampoline(AVFormatContext* s, AVPacket* pkt) {
 }
 
 int ReadCloseTrampoline(AVFormatContext* s) {
-    return Guarded(s, "read_close", [&] {
-        return DescriptorOf(s).ReadClose ? DescriptorOf(s).ReadClose(s) : 0;
-    });
+    return Guarded(s, "read_close",
+                   [&] { return DescriptorOf(s).ReadClose ? DescriptorOf(s).ReadClose(s) : 0; });
 }
 
 int ReadPauseTrampoline(AVFormatContext* s) {

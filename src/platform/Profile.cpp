@@ -38,8 +38,7 @@ std::optional<QString> ReadValue(const QString& fileName, const QString& section
 
 } // namespace
 
-QString TProfile::ReadString(const QString& section, const QString& key,
-                             const QString& def) const {
+QString TProfile::ReadString(const QString& section, const QString& key, const QString& def) const {
     return ReadValue(FFileName, section, key).value_or(def);
 }
 
@@ -82,8 +81,7 @@ bool TProfile::ReadBool(const QString& section, const QString& key, bool def) co
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-bool TProfile::WriteString(const QString& section, const QString& key,
-                           const QString& value) const {
+bool TProfile::WriteString(const QString& section, const QString& key, const QString& value) const {
     CSimpleIniA ini;
     LoadProfile(FFileName, ini);
     const QByteArray s = section.toUtf8();

@@ -33,16 +33,32 @@ public:
         box.setWindowTitle(caption);
         box.setText(text);
         switch (icon) {
-        case miNone: box.setIcon(QMessageBox::NoIcon); break;
-        case miInformation: box.setIcon(QMessageBox::Information); break;
-        case miWarning: box.setIcon(QMessageBox::Warning); break;
-        case miError: box.setIcon(QMessageBox::Critical); break;
-        case miQuestion: box.setIcon(QMessageBox::Question); break;
+        case miNone:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case miInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case miWarning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case miError:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case miQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
         }
         switch (buttons) {
-        case mbOk: box.setStandardButtons(QMessageBox::Ok); break;
-        case mbOkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-        case mbYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case mbOk:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case mbOkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case mbYesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
         case mbYesNoCancel:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             break;
@@ -72,11 +88,16 @@ public:
             if (QAbstractButton* b = box.button(button))
                 b->setText(QString::fromUtf16(caption));
         switch (box.exec()) {
-        case QMessageBox::Ok: return mrOk;
-        case QMessageBox::Yes: return mrYes;
-        case QMessageBox::No: return mrNo;
-        case QMessageBox::Cancel: return mrCancel;
-        default: return buttons == mbOk ? mrOk : mrCancel;
+        case QMessageBox::Ok:
+            return mrOk;
+        case QMessageBox::Yes:
+            return mrYes;
+        case QMessageBox::No:
+            return mrNo;
+        case QMessageBox::Cancel:
+            return mrCancel;
+        default:
+            return buttons == mbOk ? mrOk : mrCancel;
         }
     }
 
@@ -151,10 +172,11 @@ TPrompts& Prompts() {
     return gInstalled != nullptr ? *gInstalled : qtPrompts;
 }
 
-void SetPrompts(TPrompts* prompts) { gInstalled = prompts; }
+void SetPrompts(TPrompts* prompts) {
+    gInstalled = prompts;
+}
 
-TModalResult ShowMessage(QWidget* parent, const QString& text, TMsgIcon icon,
-                         TMsgButtons buttons) {
+TModalResult ShowMessage(QWidget* parent, const QString& text, TMsgIcon icon, TMsgButtons buttons) {
     return Prompts().MessageBox(parent, text, QStringLiteral("Vexmira"), icon, buttons);
 }
 

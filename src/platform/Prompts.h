@@ -25,7 +25,7 @@ struct TFileDialogOptions {
     int FilterIndex = 1; // 1-based, as the filter pairs are counted
     QString DefaultExt;  // without the dot; appended when the typed name has none
     QString InitialDir;
-    QString FileName;    // proposed name, shown in the file-name box
+    QString FileName; // proposed name, shown in the file-name box
     bool OverwritePrompt = false;
     bool FileMustExist = false;
 };
@@ -50,7 +50,8 @@ public:
     // Edits `font` in place; false when cancelled (then `font` is unchanged).
     virtual bool FontDialog(QWidget* parent, QFont& font) = 0;
     // Edits `color` in place; false when cancelled (then `color` is unchanged).
-    virtual bool ColorDialog(QWidget* parent, QColor& color, const TColorDialogOptions& options) = 0;
+    virtual bool ColorDialog(QWidget* parent, QColor& color,
+                             const TColorDialogOptions& options) = 0;
 };
 
 // The prompts in use. SetPrompts(nullptr) returns to the Qt dialogs; the caller keeps

@@ -7,5 +7,4 @@
 // flushed to disk and then renamed over the target. Either the whole new file is in
 // place afterwards or the old one is untouched. Returns false with `error` (when given)
 // holding the system's message. Thread-safe (no shared state).
-bool WriteFileReplacing(const QString& fileName, const QByteArray& data,
-                        QString* error = nullptr);
+bool WriteFileReplacing(const QString& fileName, const QByteArray& data, QString* error = nullptr);

@@ -42,7 +42,8 @@ void OpenDocument(const QString& path, const std::function<void()>& failed) {
 void ShowInFolder(const QString& path, const std::function<void()>& failed) {
     const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString();
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{uri} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);

@@ -21,11 +21,23 @@ QString UserFolder(QStandardPaths::StandardLocation location) {
 
 namespace Xdg {
 
-QString ConfigHome() { return FromEnvironment("XDG_CONFIG_HOME", QStringLiteral(".config")); }
-QString DataHome() { return FromEnvironment("XDG_DATA_HOME", QStringLiteral(".local/share")); }
-QString VideosFolder() { return UserFolder(QStandardPaths::MoviesLocation); }
-QString PicturesFolder() { return UserFolder(QStandardPaths::PicturesLocation); }
-QString DesktopFolder() { return UserFolder(QStandardPaths::DesktopLocation); }
-QString ApplicationsFolder() { return DataHome() + QStringLiteral("/applications"); }
+QString ConfigHome() {
+    return FromEnvironment("XDG_CONFIG_HOME", QStringLiteral(".config"));
+}
+QString DataHome() {
+    return FromEnvironment("XDG_DATA_HOME", QStringLiteral(".local/share"));
+}
+QString VideosFolder() {
+    return UserFolder(QStandardPaths::MoviesLocation);
+}
+QString PicturesFolder() {
+    return UserFolder(QStandardPaths::PicturesLocation);
+}
+QString DesktopFolder() {
+    return UserFolder(QStandardPaths::DesktopLocation);
+}
+QString ApplicationsFolder() {
+    return DataHome() + QStringLiteral("/applications");
+}
 
 } // namespace Xdg

@@ -30,10 +30,9 @@ TFmToolBar::TFmToolBar(TFmToolHint* toolHint, QWidget* parent)
 
     // The labels and the border drag the window; the buttons and labels show hints
     // in the toolbar's own tooltip window.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->PanelBorder, ui->LabelTime,
-                                                      ui->LabelSize, ui->SBtnStart, ui->SBtnResume,
-                                                      ui->SBtnPause, ui->SBtnStop,
-                                                      ui->SBtnShowWindow})
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->PanelBorder, ui->LabelTime, ui->LabelSize,
+                                                      ui->SBtnStart, ui->SBtnResume, ui->SBtnPause,
+                                                      ui->SBtnStop, ui->SBtnShowWindow})
         w->installEventFilter(this);
 
     connect(ui->SBtnShowWindow, &QToolButton::clicked, this, &TFmToolBar::SBtnShowWindowClick);
@@ -45,7 +44,9 @@ TFmToolBar::TFmToolBar(TFmToolHint* toolHint, QWidget* parent)
     FormCreate();
 }
 
-TFmToolBar::~TFmToolBar() { FormCloseQuery(); }
+TFmToolBar::~TFmToolBar() {
+    FormCloseQuery();
+}
 
 void TFmToolBar::FormCreate() {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -72,8 +73,12 @@ void TFmToolBar::ClampToScreen() {
     move(left, top);
 }
 
-void TFmToolBar::SetShowWindowHint(const QString& hint) { ui->SBtnShowWindow->setToolTip(hint); }
-QString TFmToolBar::ShowWindowHint() const { return ui->SBtnShowWindow->toolTip(); }
+void TFmToolBar::SetShowWindowHint(const QString& hint) {
+    ui->SBtnShowWindow->setToolTip(hint);
+}
+QString TFmToolBar::ShowWindowHint() const {
+    return ui->SBtnShowWindow->toolTip();
+}
 
 void TFmToolBar::SBtnShowWindowClick() {
     TMainWindowLink* main = ProgramState().MainWindow;
@@ -204,10 +209,24 @@ void TFmToolBar::hideEvent(QHideEvent* event) {
     FTimer1->stop();
 }
 
-QToolButton* TFmToolBar::SBtnStart() const { return ui->SBtnStart; }
-QToolButton* TFmToolBar::SBtnResume() const { return ui->SBtnResume; }
-QToolButton* TFmToolBar::SBtnPause() const { return ui->SBtnPause; }
-QToolButton* TFmToolBar::SBtnStop() const { return ui->SBtnStop; }
-QToolButton* TFmToolBar::SBtnShowWindow() const { return ui->SBtnShowWindow; }
-QLabel* TFmToolBar::LabelTime() const { return ui->LabelTime; }
-QLabel* TFmToolBar::LabelSize() const { return ui->LabelSize; }
+QToolButton* TFmToolBar::SBtnStart() const {
+    return ui->SBtnStart;
+}
+QToolButton* TFmToolBar::SBtnResume() const {
+    return ui->SBtnResume;
+}
+QToolButton* TFmToolBar::SBtnPause() const {
+    return ui->SBtnPause;
+}
+QToolButton* TFmToolBar::SBtnStop() const {
+    return ui->SBtnStop;
+}
+QToolButton* TFmToolBar::SBtnShowWindow() const {
+    return ui->SBtnShowWindow;
+}
+QLabel* TFmToolBar::LabelTime() const {
+    return ui->LabelTime;
+}
+QLabel* TFmToolBar::LabelSize() const {
+    return ui->LabelSize;
+}

@@ -40,7 +40,9 @@ TFmToolHint::TFmToolHint(QWidget* parent) : QWidget(parent) {
 
 TFmToolHint::~TFmToolHint() = default;
 
-QString TFmToolHint::Text() const { return FLabel->text(); }
+QString TFmToolHint::Text() const {
+    return FLabel->text();
+}
 
 void TFmToolHint::ShowHint(int x, int y, const QString& text) {
     FLabel->setText(text);

@@ -16,8 +16,7 @@ class TFmVideoSize;
 class TFmVideoSize : public QDialog {
     Q_OBJECT
 public:
-    TFmVideoSize(QWidget* mainWindow, QComboBox* sizeBox, int referenceWidth,
-                 int referenceHeight);
+    TFmVideoSize(QWidget* mainWindow, QComboBox* sizeBox, int referenceWidth, int referenceHeight);
     ~TFmVideoSize() override;
 
     void SpinEditPerChange();

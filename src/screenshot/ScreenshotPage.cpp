@@ -40,7 +40,9 @@ TScreenshotPage::TScreenshotPage(QWidget* parent)
 
 TScreenshotPage::~TScreenshotPage() = default;
 
-void TScreenshotPage::ShowPictureDir(const QString& dir) { ui->EditDir->setText(dir); }
+void TScreenshotPage::ShowPictureDir(const QString& dir) {
+    ui->EditDir->setText(dir);
+}
 
 void TScreenshotPage::ComboBoxNameSelect() {
     ui->EditNumber->setVisible(ui->ComboBoxName->currentIndex() == 1);

@@ -49,8 +49,8 @@ int PointsFromPixels(int pixels) {
 // Saturated at the largest int: a point size from a file may be far beyond any real
 // font, and its height must still be a number whose negative exists.
 int PixelsFromPoints(double points) {
-    return static_cast<int>(std::clamp<double>(std::round(points * FontPixelsPerInch / 72.0),
-                                               -INT_MAX, INT_MAX));
+    return static_cast<int>(
+        std::clamp<double>(std::round(points * FontPixelsPerInch / 72.0), -INT_MAX, INT_MAX));
 }
 
 void ApplyPitchAndQuality(TLyricsFont& f) {

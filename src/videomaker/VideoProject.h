@@ -76,10 +76,10 @@ void BuildRowTimes();
 
 // What reading a project file into the current project found.
 struct TProjectReadResult {
-    QString ReadError;    // the file exists but could not be read; nothing was changed
-    bool Whole = true;    // false: the file ended before its contents did
-    QStringList Photos;   // the photos that exist, full paths in list order
-    QStringList Missing;  // the song and the photos named by the file that do not exist
+    QString ReadError;   // the file exists but could not be read; nothing was changed
+    bool Whole = true;   // false: the file ended before its contents did
+    QStringList Photos;  // the photos that exist, full paths in list order
+    QStringList Missing; // the song and the photos named by the file that do not exist
 };
 
 // What a save of the current project to `fileName` writes: the live settings, the song,

@@ -46,8 +46,7 @@ TEST(Profile, IntegerForms) {
 
 TEST(Profile, WritesReachTheFileAtOnceAndKeepOtherSections) {
     TSandbox box;
-    const QString file =
-        box.Write(QStringLiteral("p.ini"), "[VideoMake]\nLyricsVideoWidth=640\n");
+    const QString file = box.Write(QStringLiteral("p.ini"), "[VideoMake]\nLyricsVideoWidth=640\n");
     TProfile p(file);
     ASSERT_TRUE(p.WriteString(QStringLiteral("General"), QStringLiteral("SaveDir"),
                               QStringLiteral("/tmp/视频")));
@@ -88,13 +87,16 @@ TEST(Profile, AWriteKeepsAKeyThatBeginsLikeAByteOrderMark) {
                                               "VideoFont=abc\n[General]\nPageIndex=1\n"));
     const TProfile p(file);
     const QString vm = QStringLiteral("VideoMake"), g = QStringLiteral("General");
-    ASSERT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")), QStringLiteral("-"));
+    ASSERT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")),
+              QStringLiteral("-"));
     ASSERT_TRUE(p.WriteString(g, QStringLiteral("VideoSize"), QStringLiteral("800*450")));
-    EXPECT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")), QStringLiteral("-"));
+    EXPECT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")),
+              QStringLiteral("-"));
     EXPECT_EQ(p.ReadString(g, QStringLiteral("VideoSize"), QString()), QStringLiteral("800*450"));
     EXPECT_EQ(p.ReadInteger(g, QStringLiteral("PageIndex"), 0), 1);
     // A second write reads the same file the same way.
     ASSERT_TRUE(p.WriteInteger(g, QStringLiteral("PageIndex"), 0));
-    EXPECT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")), QStringLiteral("-"));
+    EXPECT_EQ(p.ReadString(vm, QStringLiteral("VideoFont"), QStringLiteral("-")),
+              QStringLiteral("-"));
     EXPECT_EQ(p.ReadString(g, QStringLiteral("VideoSize"), QString()), QStringLiteral("800*450"));
 }

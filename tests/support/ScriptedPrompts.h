@@ -34,8 +34,8 @@ public:
     int FontDialogs = 0;
 
     // A file answer choosing these files.
-    static std::function<TFileDialogResult(const TFileDialogOptions&)>
-    Choose(QStringList files, int filterIndex = 1);
+    static std::function<TFileDialogResult(const TFileDialogOptions&)> Choose(QStringList files,
+                                                                              int filterIndex = 1);
 
     TModalResult MessageBox(QWidget*, const QString& text, const QString& caption, TMsgIcon icon,
                             TMsgButtons buttons) override;

@@ -294,9 +294,9 @@ TEST_F(Production, EachFormatUsesItsCodecs) {
         int Type;
         const char *Video, *Audio;
     };
-    for (const TCase& c : {TCase{0, "mpeg4", "aac"}, TCase{1, "wmv2", "wmav2"},
-                           TCase{2, "mpeg4", "mp3"}, TCase{3, "mpeg4", "aac"},
-                           TCase{4, "h264", "aac"}}) {
+    for (const TCase& c :
+         {TCase{0, "mpeg4", "aac"}, TCase{1, "wmv2", "wmav2"}, TCase{2, "mpeg4", "mp3"},
+          TCase{3, "mpeg4", "aac"}, TCase{4, "h264", "aac"}}) {
         TFmConvert dialog;
         dialog.SetFileName(Box.File(QStringLiteral("s.mp4")));
         dialog.ComboBoxVideoType()->setCurrentIndex(c.Type);

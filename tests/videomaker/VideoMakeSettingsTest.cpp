@@ -116,8 +116,8 @@ TEST(FontText, SizeDecidesOverHeight) {
 TEST(FontText, APixelHeightSurvivesItsRoundedSize) {
     // Charset 1, white, the given height and size, face "Arial", no style.
     const auto text = [](qint32 height, qint32 size) {
-        return QString::asprintf("%08X%08X%08X%08X%08X%08X%08X%08X", 1, 0x00FFFFFF, height, 0,
-                                 0, 0, size, 5) +
+        return QString::asprintf("%08X%08X%08X%08X%08X%08X%08X%08X", 1, 0x00FFFFFF, height, 0, 0, 0,
+                                 size, 5) +
                QStringLiteral("Arial00000002[]");
     };
     for (int pixels : {2, 22, 30, 65278}) {

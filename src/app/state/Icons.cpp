@@ -7,7 +7,9 @@
 #include <QFileInfo>
 
 // The resources live in this static library; they must be registered explicitly.
-static void InitIconResources() { Q_INIT_RESOURCE(vexmira); }
+static void InitIconResources() {
+    Q_INIT_RESOURCE(vexmira);
+}
 
 namespace {
 

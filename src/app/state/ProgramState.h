@@ -25,7 +25,7 @@ public:
     virtual QWidget* Window() = 0;
     // Index of the active tab among the visible tabs (0 "屏幕录像", 1 "视频制作").
     virtual int ActiveTabIndex() const = 0;
-    virtual void ShowMainWindow() = 0;    // show it and bring it to the foreground
+    virtual void ShowMainWindow() = 0; // show it and bring it to the foreground
     virtual void HideMainWindow() = 0;
     virtual void BringToForeground() = 0; // raise and activate, when shown
     virtual TTrayRecordingItems TrayRecordingItems() = 0;
@@ -40,7 +40,7 @@ struct TProgramState {
     QString StopHotKeyName;  // name of the stop hotkey
     QString PictureDir;      // the screenshot picture folder
     bool ShowIntroduction = false; // true: the introduction does not open at start-up
-    QFont LyricsFont;        // the video font of the lyrics video maker
+    QFont LyricsFont;              // the video font of the lyrics video maker
 
     // Area selection (recording page): a mouse selection is running; changes of the
     // four spin boxes do not move the area frame.
@@ -61,4 +61,6 @@ struct TProgramState {
 TProgramState& ProgramState();
 
 // The name of the settings file's section of the application shell.
-inline QString GeneralSection() { return QStringLiteral("General"); }
+inline QString GeneralSection() {
+    return QStringLiteral("General");
+}

@@ -23,7 +23,9 @@ QValidator::State TSpinEdit::validate(QString& input, int&) const {
     return (v >= minimum() && v <= maximum()) ? QValidator::Acceptable : QValidator::Intermediate;
 }
 
-void TSpinEdit::fixup(QString& input) const { input = QString::number(valueFromText(input)); }
+void TSpinEdit::fixup(QString& input) const {
+    input = QString::number(valueFromText(input));
+}
 
 int TSpinEdit::valueFromText(const QString& text) const {
     bool ok = false;

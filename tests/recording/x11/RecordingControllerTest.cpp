@@ -6,10 +6,10 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
