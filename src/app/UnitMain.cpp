@@ -186,8 +186,18 @@ void TFmMain::CreateTray() {
                     reason == QSystemTrayIcon::DoubleClick)
                     FPopupMenuTray->popup(QCursor::pos());
             });
+    // Shown even while no tray is there: a tray that comes later (a panel started after
+    // the program) picks the icon up.
+    FTrayIcon1->show();
+}
+
+void TFmMain::HideToTray() {
+    // Where the desktop has no tray, nothing could bring a hidden window back: it is
+    // minimized instead, and stays in reach of the desktop's task list.
     if (QSystemTrayIcon::isSystemTrayAvailable())
-        FTrayIcon1->show();
+        hide();
+    else
+        showMinimized();
 }
 
 void TFmMain::AttachStartupWindows(const TStartupWindows& windows) {
@@ -236,7 +246,7 @@ void TFmMain::ShowMainWindow() {
 }
 
 void TFmMain::HideMainWindow() {
-    hide();
+    HideToTray();
 }
 
 void TFmMain::BringToForeground() {
@@ -309,7 +319,10 @@ bool TFmMain::FormCloseQuery() {
     if (ending && !FVideoMakePage->ConfirmDiscardProject())
         return false;
     WriteGeneralSettings();
-    hide();
+    if (ending)
+        hide();
+    else
+        HideToTray();
     SetToolBarShowWindowHint(QStringLiteral("显示主窗口"));
     // A recording is finished properly before the program ends, so its file is complete.
     if (ending)
@@ -342,7 +355,7 @@ void TFmMain::MnExitClick() {
 }
 
 void TFmMain::MnMinToTrayClick() {
-    hide();
+    HideToTray();
     SetToolBarShowWindowHint(QStringLiteral("显示主窗口"));
 }
 

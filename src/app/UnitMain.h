@@ -99,6 +99,8 @@ private:
     void FormCreate();
     void UpdateProjectMenu();
     void CreateTray();
+    // Hides the window to the tray, or minimizes it where the desktop has no tray.
+    void HideToTray();
     void SetToolBarShowWindowHint(const QString& hint);
 
     std::unique_ptr<Ui::TFmMain> ui;

@@ -84,7 +84,8 @@ void TFmToolBar::SBtnShowWindowClick() {
     TMainWindowLink* main = ProgramState().MainWindow;
     if (main == nullptr)
         return;
-    if (main->Window()->isVisible()) {
+    // A minimized window (a desktop without a tray) counts as hidden.
+    if (main->Window()->isVisible() && !main->Window()->isMinimized()) {
         main->HideMainWindow();
         SetShowWindowHint(QStringLiteral("显示主窗口"));
     } else {
