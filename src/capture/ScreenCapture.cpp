@@ -172,10 +172,17 @@ int CastReadHeader(AVFormatContext* s, TScreenCaptureState* g, const TScreenCapt
     }
     const QRect desktop = g->Cast->DesktopRect();
     const QSize picture = g->Cast->PictureSize();
-    const int x = window ? g->x_off : g->x_off - desktop.x();
-    const int y = window ? g->y_off : g->y_off - desktop.y();
-    const int64_t w = o.Width > 0 ? o.Width : desktop.width();
-    const int64_t h = o.Height > 0 ? o.Height : desktop.height();
+    // A desktop that shares whole monitors only gives the monitor for a window: all of
+    // it, since offsets into the window mean nothing there.
+    const bool shared = !window || g->Cast->SharesWindow();
+    if (!shared)
+        FF.av_log(s, AV_LOG_WARNING,
+                  "The desktop shares whole screens only, not single windows: recording the "
+                  "screen\n");
+    const int x = !shared ? 0 : window ? g->x_off : g->x_off - desktop.x();
+    const int y = !shared ? 0 : window ? g->y_off : g->y_off - desktop.y();
+    const int64_t w = shared && o.Width > 0 ? o.Width : desktop.width();
+    const int64_t h = shared && o.Height > 0 ? o.Height : desktop.height();
     const int64_t right = std::min<int64_t>(int64_t(x) + w, desktop.width());
     const int64_t bottom = std::min<int64_t>(int64_t(y) + h, desktop.height());
     if (x < 0 || y < 0 || right - x < 0 || bottom - y < 0) {

@@ -10,6 +10,8 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 
 #include <pipewire/pipewire.h>
@@ -454,6 +456,36 @@ bool PortalInterfaceOffered(const QString& interfaceName) {
            reply.arguments().first().value<QDBusVariant>().variant().toUInt() > 0;
 }
 
+namespace {
+
+// Where the stream's picture lies in the desktop's own units (those of the program's
+// windows, and of the rectangles the user types). Portals that give the size in those
+// units (GNOME, KDE) are taken at their word. Others give the monitor's pixels, or no
+// size: then a monitor's size comes from the screen at the portal's position as the
+// windowing system sees it, which differs from its pixels on a scaled desktop.
+QRect DesktopRectOf(const QRect& portal, const QSize& picture, bool window) {
+    if (!portal.isEmpty() && portal.size() != picture)
+        return portal;
+    QRect rect(portal.topLeft(), picture);
+    // Only a native Wayland client sees the compositor's screens in the desktop's units.
+    if (window || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr ||
+        QGuiApplication::platformName() != u"wayland")
+        return rect;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (QScreen* screen : screens)
+        if (screens.size() == 1 || screen->geometry().topLeft() == portal.topLeft())
+            return QRect(portal.topLeft(), screen->geometry().size());
+    return rect;
+}
+
+} // namespace
+
+bool PortalOffersWindowSources() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() &&
+           (PortalProperty(bus, QStringLiteral("AvailableSourceTypes")) & SourceWindow) != 0;
+}
+
 bool TPortalScreenCast::Fail(const QString& text, TCastFailure reason) {
     FLastError = text;
     LatestFailureValue = reason;
@@ -522,6 +554,7 @@ int PortalRequest(const QString& method, QVariantList args, QVariantMap options,
 
 bool TPortalScreenCast::Open(const TRequest& request) {
     FCancelled = false;
+    FSharesWindow = false;
     FLastError.clear();
     LatestFailureValue = cfNone;
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -569,6 +602,7 @@ bool TPortalScreenCast::Open(const TRequest& request) {
     const uint wanted =
         request.Window && (sourceTypes & SourceWindow) ? SourceWindow : SourceMonitor;
     select.insert(QStringLiteral("types"), wanted);
+    FSharesWindow = wanted == SourceWindow;
     select.insert(QStringLiteral("multiple"), false);
     uint cursor = request.Cursor ? CursorEmbedded : CursorHidden;
     if (cursorModes && !(cursorModes & cursor))
@@ -651,8 +685,7 @@ bool TPortalScreenCast::Open(const TRequest& request) {
         std::lock_guard<std::mutex> lock(FStream->Lock);
         FPictureSize = QSize(FStream->Latest.Width, FStream->Latest.Height);
     }
-    if (FDesktopRect.isEmpty())
-        FDesktopRect.setSize(FPictureSize);
+    FDesktopRect = DesktopRectOf(FDesktopRect, FPictureSize, FSharesWindow);
     return true;
 }
 

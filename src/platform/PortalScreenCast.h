@@ -50,6 +50,10 @@ enum TCastFailure {
 // "org.freedesktop.portal.GlobalShortcuts"). Main thread.
 bool PortalInterfaceOffered(const QString& interfaceName);
 
+// True when the desktop's screen-cast portal can share single windows, not only whole
+// monitors (its AvailableSourceTypes). Main thread.
+bool PortalOffersWindowSources();
+
 class TPortalScreenCast {
 public:
     struct TRequest {
@@ -75,9 +79,14 @@ public:
     // LastError() (and Cancelled() when the user dismissed the chooser).
     bool Open(const TRequest& request);
 
-    // Where the stream's picture lies on the desktop, in desktop coordinates (the
-    // portal's position and size); the picture's own size when the portal gives none.
+    // Where the stream's picture lies on the desktop, in the desktop's own units (those
+    // of the program's windows): on a scaled desktop its size differs from PictureSize.
+    // The portal's position and size, or for a monitor whose portal gives its pixels the
+    // size of the screen there; the picture's own size when nothing says otherwise.
     QRect DesktopRect() const { return FDesktopRect; }
+    // True when the stream shows a window; false for a monitor, also when a window was
+    // asked for and the portal shares whole monitors only.
+    bool SharesWindow() const { return FSharesWindow; }
     // The size in pixels of the first picture the stream sent.
     QSize PictureSize() const { return FPictureSize; }
 
@@ -109,5 +118,6 @@ private:
     QSize FPictureSize;
     QString FLastError;
     bool FCancelled = false;
+    bool FSharesWindow = false;
     bool FEndCounted = false;
 };

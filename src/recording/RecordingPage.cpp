@@ -49,10 +49,12 @@ TRecordingPage::TRecordingPage(QWidget* parent)
 void TRecordingPage::AdaptToWayland() {
     // The desktop's own chooser picks the monitor when the recording starts; picking a
     // window or dragging a rectangle over other programs' windows is not possible there.
-    // Typed rectangle numbers still work.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->BtnSelectWindow, ui->BtnSelectRect,
-                                                      ui->CheckBoxHideBorder})
+    // Typed rectangle numbers still work. "指定窗口" stays and says why it cannot pick a
+    // window where the desktop shares whole screens only.
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->BtnSelectRect, ui->CheckBoxHideBorder})
         w->hide();
+    if (PortalOffersWindowSources())
+        ui->BtnSelectWindow->hide();
     // Keys pressed in other programs' windows reach a program only through the desktop's
     // GlobalShortcuts portal.
     const QString why =

@@ -6,6 +6,8 @@
 #include "app/state/ProgramState.h"
 #include "app/state/SpinEdit.h"
 #include "platform/DesktopInput.h"
+#include "platform/PortalScreenCast.h"
+#include "platform/Prompts.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitSetRect.h"
 #include "ui_RecordingPage.h"
@@ -153,6 +155,14 @@ void TRecordingPage::FmSetRectSelectionFinished() {
 }
 
 void TRecordingPage::BtnSelectWindowClick() {
+    if (TPortalScreenCast::IsWaylandSession()) {
+        ShowMessage(window(),
+                    QStringLiteral("此 Wayland 桌面只能共享整个屏幕，不能单独录制某个窗口。\n"
+                                   "请使用“全屏录制”，或在“区域录制”中输入窗口所在区域的"
+                                   "位置和大小。"),
+                    miWarning);
+        return;
+    }
     if (FAreaFrame == nullptr)
         return;
     ProgramState().SelectionInProgress = true;

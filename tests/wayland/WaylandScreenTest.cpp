@@ -223,6 +223,78 @@ TEST_F(WaylandScreen, AnAnnouncedPauseRebasesTheClock) {
     ExpectBlocks(QPoint());
 }
 
+// A window asked for on a desktop that shares whole monitors only: the monitor the
+// user shared is recorded whole, and the log says why.
+TEST_F(WaylandScreen, AWindowOnADesktopThatSharesScreensOnlyRecordsTheScreen) {
+    TPainter painter(true);
+    ASSERT_TRUE(painter.Ready);
+    ASSERT_FALSE(PortalOffersWindowSources());
+    ASSERT_EQ(OpenScreen("offset=10,10;framesize=100,100;title=vexmira-wayland-painter"), 0);
+    EXPECT_TRUE(Logged("The desktop shares whole screens only, not single windows"));
+    EXPECT_EQ(Par()->width, 1920);
+    EXPECT_EQ(Par()->height, 1080);
+    ASSERT_GT(Read(), 0);
+    ExpectBlocks(QPoint());
+}
+
+bool ScaleDesktop(const char* scale) {
+    return QProcess::execute(QStringLiteral("swaymsg"),
+                             {QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
+                              QStringLiteral("scale"), QString::fromLatin1(scale)}) == 0;
+}
+
+// A desktop scaled by 2: the stream has the monitor's 1920x1080 pixels while the desktop
+// (and the rectangle the user types) counts 960x540 units. The whole screen is recorded
+// in full pixels, and a rectangle is cut where the desktop's units put it.
+TEST_F(WaylandScreen, AScaledDesktopIsCutInTheStreamsOwnPixels) {
+    ASSERT_TRUE(ScaleDesktop("2"));
+    TPainter painter(true);
+    ASSERT_TRUE(painter.Ready);
+    ASSERT_EQ(OpenScreen("offset=0,0;framesize=960,540;framerate=15/1"), 0);
+    EXPECT_EQ(Par()->width, 1920);
+    EXPECT_EQ(Par()->height, 1080);
+    ASSERT_EQ(Read(), 1920 * 1080 * 4);
+    ExpectBlocks(QPoint());
+    EXPECT_TRUE(Near(PixelAt(960, 300), PainterBackground, 4));
+
+    // (750,20) 200x150 in the desktop's units: the pixels (1500,40) 400x300.
+    ASSERT_EQ(OpenScreen("offset=750,20;framesize=200,150;framerate=15/1"), 0);
+    EXPECT_EQ(Par()->width, 400);
+    EXPECT_EQ(Par()->height, 300);
+    ASSERT_EQ(Read(), 400 * 300 * 4);
+    ExpectBlocks(QPoint(1500, 40));
+    EXPECT_TRUE(Near(PixelAt(119, 59), PainterBackground, 4));
+    EXPECT_TRUE(Near(PixelAt(120, 60), PainterBlocks[1].Color, 4));
+    EXPECT_TRUE(Near(PixelAt(319, 259), PainterBlocks[1].Color, 4));
+    EXPECT_TRUE(Near(PixelAt(320, 260), PainterBackground, 4));
+    // Clipped to the desktop's 960x540 units, off it refused.
+    ASSERT_EQ(OpenScreen("offset=900,500;framesize=200,200"), 0);
+    EXPECT_EQ(Par()->width, 120);
+    EXPECT_EQ(Par()->height, 80);
+    EXPECT_EQ(OpenScreen("offset=1000,0;framesize=10,10"), AVERROR(EIO));
+}
+
+// A desktop scaled by 1.5 (1280x720 units): a rectangle in units lands on the pixels
+// 1.5 times as far.
+TEST_F(WaylandScreen, AFractionallyScaledDesktopIsCutInTheStreamsOwnPixels) {
+    ASSERT_TRUE(ScaleDesktop("1.5"));
+    TPainter painter(true);
+    ASSERT_TRUE(painter.Ready);
+    ASSERT_EQ(OpenScreen("framerate=15/1"), 0);
+    EXPECT_EQ(Par()->width, 1920);
+    EXPECT_EQ(Par()->height, 1080);
+    // (1000,28) 268x200 in units: the pixels (1500,42) 402x300.
+    ASSERT_EQ(OpenScreen("offset=1000,28;framesize=268,200;framerate=15/1"), 0);
+    EXPECT_EQ(Par()->width, 402);
+    EXPECT_EQ(Par()->height, 300);
+    ASSERT_GT(Read(), 0);
+    // The compositor resamples the painter's picture: edges blur by a pixel or two.
+    EXPECT_TRUE(Near(PixelAt(110, 50), PainterBackground, 6));
+    EXPECT_TRUE(Near(PixelAt(124, 62), PainterBlocks[1].Color, 6));
+    EXPECT_TRUE(Near(PixelAt(315, 253), PainterBlocks[1].Color, 6));
+    EXPECT_TRUE(Near(PixelAt(330, 265), PainterBackground, 6));
+}
+
 // The monitor shrinks during the recording: the pictures keep the first size and keep
 // coming, what lies beyond the smaller monitor black.
 TEST_F(WaylandScreen, AMonitorSizeChangeKeepsTheFirstSize) {

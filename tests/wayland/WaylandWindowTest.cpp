@@ -79,8 +79,17 @@ protected:
 TEST_F(WaylandWindow, TheChooserReplacesPickingAndTheHotKeysSayWhyTheyAreOff) {
     Page()->RBtnRectCapture()->click();
     EXPECT_FALSE(Page()->BtnSelectRect()->isVisibleTo(Page()));
-    EXPECT_FALSE(Page()->BtnSelectWindow()->isVisibleTo(Page()));
     EXPECT_FALSE(Page()->CheckBoxHideBorder()->isVisibleTo(Page()));
+    // This desktop shares whole screens only: picking a window says so and changes nothing.
+    ASSERT_FALSE(PortalOffersWindowSources());
+    ASSERT_TRUE(Page()->BtnSelectWindow()->isVisibleTo(Page()));
+    Page()->BtnSelectWindow()->click();
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages.front().Text.startsWith(
+        QStringLiteral("此 Wayland 桌面只能共享整个屏幕，不能单独录制某个窗口。")));
+    EXPECT_EQ(Prompts.Messages.front().Icon, miWarning);
+    EXPECT_FALSE(ProgramState().SelectionInProgress);
+    EXPECT_TRUE(Main()->isVisible());
     // Typed numbers still make the rectangle.
     EXPECT_TRUE(Page()->SpinEditLeft()->isEnabled());
     // No frame window over the other programs.

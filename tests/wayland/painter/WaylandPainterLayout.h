@@ -2,10 +2,12 @@
 
 #include <QColor>
 #include <QRect>
+#include <QSize>
 
 // What the test painter shows on the 1920x1080 screen: grey with four coloured blocks,
 // and a white square moving along a band in the middle.
 inline const QColor PainterBackground(128, 128, 128);
+inline const QSize PainterScreen(1920, 1080);
 struct TPainterBlock {
     QRect Rect;
     QColor Color;
