@@ -31,6 +31,12 @@ bool PortalBackend(const QString& command) {
                              {command}) == 0;
 }
 
+bool ScaleDesktop(const char* scale) {
+    return QProcess::execute(QStringLiteral("swaymsg"),
+                             {QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
+                              QStringLiteral("scale"), QString::fromLatin1(scale)}) == 0;
+}
+
 bool Near(QColor a, QColor b, int tolerance) {
     return std::abs(a.red() - b.red()) <= tolerance &&
            std::abs(a.green() - b.green()) <= tolerance &&
@@ -74,7 +80,14 @@ protected:
         if (!HasFatalFailure())
             RegisterScreenCapture();
     }
-    int OpenScreen(const QString& options) { return Open(ScreenCaptureName, options); }
+    // Opens the screen source; a failure prints what the source logged.
+    int OpenScreen(const QString& options) {
+        const int ret = Open(ScreenCaptureName, options);
+        if (ret < 0)
+            std::fprintf(stderr, "opening %s: %s\n", options.toUtf8().constData(),
+                         FLog.Lines().join(u'|').right(600).toUtf8().constData());
+        return ret;
+    }
 
     QColor PixelAt(int x, int y) const {
         const uint8_t* p = Pkt()->data + (size_t(y) * Par()->width + x) * 4;
@@ -90,6 +103,19 @@ protected:
             EXPECT_TRUE(Near(PixelAt(r.left(), r.top()), block.Color, 4)) << block.Rect.x();
             EXPECT_TRUE(Near(PixelAt(r.right(), r.bottom()), block.Color, 4)) << block.Rect.x();
         }
+    }
+
+    // Expects the monitor's pixels (1500,40) 400x300 in the next picture: the green block
+    // from (120,60) to (319,259) and the grey around it.
+    void ExpectTheGreenBlockCut() {
+        EXPECT_EQ(Par()->width, 400);
+        EXPECT_EQ(Par()->height, 300);
+        ASSERT_EQ(Read(), 400 * 300 * 4);
+        ExpectBlocks(QPoint(1500, 40));
+        EXPECT_TRUE(Near(PixelAt(119, 59), PainterBackground, 4));
+        EXPECT_TRUE(Near(PixelAt(120, 60), PainterBlocks[1].Color, 4));
+        EXPECT_TRUE(Near(PixelAt(319, 259), PainterBlocks[1].Color, 4));
+        EXPECT_TRUE(Near(PixelAt(320, 260), PainterBackground, 4));
     }
 
     // A fingerprint of the current picture, cheap enough to take 15 times a second.
@@ -165,14 +191,7 @@ TEST_F(WaylandScreen, ARectangleIsCutOutOfTheMonitorsPicture) {
     TPainter painter(true);
     ASSERT_TRUE(painter.Ready);
     ASSERT_EQ(OpenScreen("offset=1500,40;framesize=400,300"), 0);
-    EXPECT_EQ(Par()->width, 400);
-    EXPECT_EQ(Par()->height, 300);
-    ASSERT_EQ(Read(), 400 * 300 * 4);
-    ExpectBlocks(QPoint(1500, 40));
-    EXPECT_TRUE(Near(PixelAt(119, 59), PainterBackground, 4));
-    EXPECT_TRUE(Near(PixelAt(120, 60), PainterBlocks[1].Color, 4));
-    EXPECT_TRUE(Near(PixelAt(319, 259), PainterBlocks[1].Color, 4));
-    EXPECT_TRUE(Near(PixelAt(320, 260), PainterBackground, 4));
+    ExpectTheGreenBlockCut();
 
     // Clipped to the monitor like the X11 screen; a rectangle off it is refused.
     ASSERT_EQ(OpenScreen("offset=1800,1000;framesize=400,400"), 0);
@@ -237,12 +256,6 @@ TEST_F(WaylandScreen, AWindowOnADesktopThatSharesScreensOnlyRecordsTheScreen) {
     ExpectBlocks(QPoint());
 }
 
-bool ScaleDesktop(const char* scale) {
-    return QProcess::execute(QStringLiteral("swaymsg"),
-                             {QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
-                              QStringLiteral("scale"), QString::fromLatin1(scale)}) == 0;
-}
-
 // A desktop scaled by 2: the stream has the monitor's 1920x1080 pixels while the desktop
 // (and the rectangle the user types) counts 960x540 units. The whole screen is recorded
 // in full pixels, and a rectangle is cut where the desktop's units put it.
@@ -259,14 +272,7 @@ TEST_F(WaylandScreen, AScaledDesktopIsCutInTheStreamsOwnPixels) {
 
     // (750,20) 200x150 in the desktop's units: the pixels (1500,40) 400x300.
     ASSERT_EQ(OpenScreen("offset=750,20;framesize=200,150;framerate=15/1"), 0);
-    EXPECT_EQ(Par()->width, 400);
-    EXPECT_EQ(Par()->height, 300);
-    ASSERT_EQ(Read(), 400 * 300 * 4);
-    ExpectBlocks(QPoint(1500, 40));
-    EXPECT_TRUE(Near(PixelAt(119, 59), PainterBackground, 4));
-    EXPECT_TRUE(Near(PixelAt(120, 60), PainterBlocks[1].Color, 4));
-    EXPECT_TRUE(Near(PixelAt(319, 259), PainterBlocks[1].Color, 4));
-    EXPECT_TRUE(Near(PixelAt(320, 260), PainterBackground, 4));
+    ExpectTheGreenBlockCut();
     // Clipped to the desktop's 960x540 units, off it refused.
     ASSERT_EQ(OpenScreen("offset=900,500;framesize=200,200"), 0);
     EXPECT_EQ(Par()->width, 120);
@@ -347,13 +353,24 @@ protected:
     // Starts vexmira-cli record into `file` for `seconds`, without sound, as a desktop
     // program would start it (the tests' own platform is offscreen).
     static void StartRecording(QProcess& cli, const QString& file, int seconds,
-                               QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
+                               QProcessEnvironment env = QProcessEnvironment::systemEnvironment(),
+                               const QStringList& more = {}) {
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         cli.setProcessEnvironment(env);
         cli.start(BinaryDir() + QStringLiteral("vexmira-cli"),
-                  {QStringLiteral("record"), QStringLiteral("-o"), file,
-                   QStringLiteral("--seconds"), QString::number(seconds),
-                   QStringLiteral("--no-sound")});
+                  QStringList{QStringLiteral("record"), QStringLiteral("-o"), file,
+                              QStringLiteral("--seconds"), QString::number(seconds),
+                              QStringLiteral("--no-sound")} +
+                      more);
+    }
+    // The picture two seconds into `file`.
+    QImage PictureOf(const QString& file) const {
+        const QString png = file + QStringLiteral(".png");
+        QProcess::execute(QStringLiteral("ffmpeg"),
+                          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-ss"),
+                           QStringLiteral("2"), QStringLiteral("-i"), file,
+                           QStringLiteral("-frames:v"), QStringLiteral("1"), png});
+        return QImage(png);
     }
 };
 
@@ -456,4 +473,43 @@ TEST_F(WaylandRecordCommand, ACancelledChooserMakesNoFile) {
     const QByteArray err = cli.readAllStandardError();
     EXPECT_TRUE(err.contains("The screen sharing was cancelled")) << err.constData();
     EXPECT_FALSE(QFileInfo::exists(file));
+}
+
+// The command on a desktop scaled by 2, for the whole screen and for a rectangle typed in
+// the desktop's units: the painter's blocks where the desktop shows them.
+TEST_F(WaylandRecordCommand, AScaledDesktopIsRecordedWhereItShowsThings) {
+    ASSERT_TRUE(ScaleDesktop("2"));
+    TPainter painter(true);
+    ASSERT_TRUE(painter.Ready);
+    const QString full = Box.File(QStringLiteral("full.mp4"));
+    QProcess cli;
+    StartRecording(cli, full, 3);
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
+    const QImage whole = PictureOf(full);
+    ASSERT_FALSE(whole.isNull());
+    // Wherever the video's size lies, the blocks are where the monitor shows them.
+    const double sx = whole.width() / 1920.0, sy = whole.height() / 1080.0;
+    for (const TPainterBlock& block : PainterBlocks) {
+        const QPoint c(int(block.Rect.center().x() * sx), int(block.Rect.center().y() * sy));
+        EXPECT_TRUE(Near(whole.pixelColor(c), block.Color, 24)) << block.Rect.x();
+    }
+
+    // (750,20) 200x150 in units are the pixels (1500,40) 400x300, whose green block fills
+    // (120,60) to (319,259).
+    const QString rect = Box.File(QStringLiteral("rect.mp4"));
+    StartRecording(cli, rect, 3, QProcessEnvironment::systemEnvironment(),
+                   {QStringLiteral("--area"), QStringLiteral("750,20,200,150")});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
+    const QImage part = PictureOf(rect);
+    ASSERT_FALSE(part.isNull());
+    const auto at = [&part](int x, int y) {
+        return part.pixelColor(int(x * part.width() / 400.0), int(y * part.height() / 300.0));
+    };
+    EXPECT_TRUE(Near(at(220, 160), PainterBlocks[1].Color, 24));
+    EXPECT_TRUE(Near(at(130, 70), PainterBlocks[1].Color, 24));
+    EXPECT_TRUE(Near(at(310, 250), PainterBlocks[1].Color, 24));
+    EXPECT_TRUE(Near(at(100, 40), PainterBackground, 24));
+    EXPECT_TRUE(Near(at(340, 280), PainterBackground, 24));
 }

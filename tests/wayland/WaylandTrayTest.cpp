@@ -163,6 +163,20 @@ protected:
         return Main()->findChild<QAction*>(QString::fromLatin1(name));
     }
 
+    // The program's item (bus name and path) and its menu's path, once a tray host shows it.
+    QString Service, Item, Menu;
+
+    // Starts the tray host, then the program, and finds its item with the host.
+    void StartWithTray() {
+        ASSERT_TRUE(TrayHost(QStringLiteral("start")));
+        Start();
+        ASSERT_TRUE(RegisteredItem(&Service, &Item));
+        Menu = Property(Service, Item, ItemInterface, QStringLiteral("Menu"))
+                   .value<QDBusObjectPath>()
+                   .path();
+        ASSERT_FALSE(Menu.isEmpty());
+    }
+
     // The program's item as the tray host's watcher lists it: its bus name and path.
     bool RegisteredItem(QString* service, QString* path) {
         QStringList items;
@@ -181,25 +195,20 @@ protected:
         *path = slash < 0 ? QStringLiteral("/StatusNotifierItem") : items.first().mid(slash);
         return true;
     }
-    QString MenuPath(const QString& service, const QString& item) {
-        return Property(service, item, ItemInterface, QStringLiteral("Menu"))
-            .value<QDBusObjectPath>()
-            .path();
-    }
     // The menu as a tray host shows it: told that it is about to show, then its layout.
-    TMenuNode ShownMenu(const QString& service, const QString& menu) {
-        Call(service, menu, MenuInterface, QStringLiteral("AboutToShow"), {0});
+    TMenuNode ShownMenu() {
+        Call(Service, Menu, MenuInterface, QStringLiteral("AboutToShow"), {0});
         const QDBusMessage reply =
-            Call(service, menu, MenuInterface, QStringLiteral("GetLayout"), {0, -1, QStringList()});
+            Call(Service, Menu, MenuInterface, QStringLiteral("GetLayout"), {0, -1, QStringList()});
         if (reply.arguments().size() < 2)
             return {};
         return ReadMenuNode(reply.arguments().at(1).value<QDBusArgument>());
     }
     // Clicks an entry of the exported menu, as the tray host does.
-    void Click(const QString& service, const QString& menu, const TMenuNode* entry) {
+    void Click(const TMenuNode* entry) {
         ASSERT_NE(entry, nullptr);
         const QDBusMessage reply = Call(
-            service, menu, MenuInterface, QStringLiteral("Event"),
+            Service, Menu, MenuInterface, QStringLiteral("Event"),
             {entry->Id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), uint(0)});
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         PumpEvents(100);
@@ -209,18 +218,15 @@ protected:
 } // namespace
 
 TEST_F(WaylandTray, TheIconIsAStatusNotifierItemWithTheTrayMenu) {
-    ASSERT_TRUE(TrayHost(QStringLiteral("start")));
-    Start();
+    StartWithTray();
     EXPECT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
-    QString service, item;
-    ASSERT_TRUE(RegisteredItem(&service, &item));
-    EXPECT_EQ(Property(service, item, ItemInterface, QStringLiteral("Title")).toString(),
+    EXPECT_EQ(Property(Service, Item, ItemInterface, QStringLiteral("Title")).toString(),
               QStringLiteral("Vexmira"));
-    EXPECT_EQ(Property(service, item, ItemInterface, QStringLiteral("Status")).toString(),
+    EXPECT_EQ(Property(Service, Item, ItemInterface, QStringLiteral("Status")).toString(),
               QStringLiteral("Active"));
     // The hint: (icon name, icon pictures, title, text).
     const QDBusArgument tip =
-        Property(service, item, ItemInterface, QStringLiteral("ToolTip")).value<QDBusArgument>();
+        Property(Service, Item, ItemInterface, QStringLiteral("ToolTip")).value<QDBusArgument>();
     QString tipIcon, tipTitle;
     tip.beginStructure();
     tip >> tipIcon;
@@ -229,7 +235,7 @@ TEST_F(WaylandTray, TheIconIsAStatusNotifierItemWithTheTrayMenu) {
     EXPECT_EQ(tipTitle, QStringLiteral("Vexmira"));
     // The program's icon, as pictures the host draws.
     const QList<QImage> pictures =
-        ReadIconPictures(Property(service, item, ItemInterface, QStringLiteral("IconPixmap"))
+        ReadIconPictures(Property(Service, Item, ItemInterface, QStringLiteral("IconPixmap"))
                              .value<QDBusArgument>());
     ASSERT_FALSE(pictures.isEmpty());
     for (const QImage& picture : pictures) {
@@ -239,9 +245,7 @@ TEST_F(WaylandTray, TheIconIsAStatusNotifierItemWithTheTrayMenu) {
             << picture.width();
     }
 
-    const QString menu = MenuPath(service, item);
-    ASSERT_FALSE(menu.isEmpty());
-    const TMenuNode root = ShownMenu(service, menu);
+    const TMenuNode root = ShownMenu();
     QStringList shown;
     for (const TMenuNode& entry : root.Children)
         if (entry.Visible() && !entry.Label().isEmpty())
@@ -261,49 +265,41 @@ TEST_F(WaylandTray, TheIconIsAStatusNotifierItemWithTheTrayMenu) {
 // Hidden to the tray, the window comes back through the exported menu; its exit entry
 // ends the program as on X11.
 TEST_F(WaylandTray, TheMenuShowsTheWindowAndEndsTheProgram) {
-    ASSERT_TRUE(TrayHost(QStringLiteral("start")));
-    Start();
-    QString service, item;
-    ASSERT_TRUE(RegisteredItem(&service, &item));
-    const QString menu = MenuPath(service, item);
+    StartWithTray();
     Action("MnMinToTray")->trigger();
     PumpEvents(100);
     EXPECT_FALSE(Main()->isVisible());
-    Click(service, menu, ShownMenu(service, menu).Find(QStringLiteral("显示主窗口")));
+    Click(ShownMenu().Find(QStringLiteral("显示主窗口")));
     EXPECT_TRUE(Main()->isVisible());
 
     QSignalSpy ending(Main(), &TFmMain::TerminateRequested);
-    Click(service, menu, ShownMenu(service, menu).Find(QStringLiteral("退出程序")));
+    Click(ShownMenu().Find(QStringLiteral("退出程序")));
     EXPECT_EQ(ending.count(), 1);
 }
 
 // The record entries of the exported menu start and stop a recording, and follow its state.
 TEST_F(WaylandTray, TheRecordEntriesStartAndStopARecording) {
-    ASSERT_TRUE(TrayHost(QStringLiteral("start")));
-    Start();
-    QString service, item;
-    ASSERT_TRUE(RegisteredItem(&service, &item));
-    const QString menu = MenuPath(service, item);
+    StartWithTray();
     Page()->CheckBoxWave()->setChecked(false);
     Page()->CheckBoxToolBar()->setChecked(false);
     const QString file = Box.File(QStringLiteral("tray.mp4"));
     Prompts.FileAnswers.push_back(TScriptedPrompts::Choose({file}));
 
-    Click(service, menu, ShownMenu(service, menu).Find(QStringLiteral("开始录像")));
+    Click(ShownMenu().Find(QStringLiteral("开始录像")));
     ASSERT_TRUE(Prompts.Messages.empty()) << Prompts.Messages.front().Text.toStdString();
     ASSERT_TRUE(Page()->BtnStop()->isEnabled());
     // Recording with the toolbar off: the window waits in the tray.
     EXPECT_FALSE(Main()->isVisible());
     PumpEvents(2000);
-    const TMenuNode during = ShownMenu(service, menu);
+    const TMenuNode during = ShownMenu();
     EXPECT_FALSE(during.Find(QStringLiteral("开始录像"))->Enabled());
     EXPECT_TRUE(during.Find(QStringLiteral("暂停录像"))->Enabled());
     EXPECT_TRUE(during.Find(QStringLiteral("停止录像"))->Enabled());
 
-    Click(service, menu, during.Find(QStringLiteral("停止录像")));
+    Click(during.Find(QStringLiteral("停止录像")));
     ASSERT_TRUE(PumpUntil([this] { return Page()->BtnStart()->isEnabled(); }, 10000));
     EXPECT_TRUE(Main()->isVisible());
-    EXPECT_TRUE(ShownMenu(service, menu).Find(QStringLiteral("开始录像"))->Enabled());
+    EXPECT_TRUE(ShownMenu().Find(QStringLiteral("开始录像"))->Enabled());
     EXPECT_TRUE(DecodingErrors(file).isEmpty());
     EXPECT_GT(Probe(file, "format=duration").toDouble(), 1.5);
 }
