@@ -277,8 +277,9 @@ TEST_F(WaylandTray, TheMenuShowsTheWindowAndEndsTheProgram) {
     EXPECT_EQ(ending.count(), 1);
 }
 
-// The record entries of the exported menu start and stop a recording, and follow its state.
-TEST_F(WaylandTray, TheRecordEntriesStartAndStopARecording) {
+// The record entries of the exported menu start, pause, resume and stop a recording, and
+// follow its state.
+TEST_F(WaylandTray, TheRecordEntriesStartPauseResumeAndStopARecording) {
     StartWithTray();
     Page()->CheckBoxWave()->setChecked(false);
     Page()->CheckBoxToolBar()->setChecked(false);
@@ -296,12 +297,26 @@ TEST_F(WaylandTray, TheRecordEntriesStartAndStopARecording) {
     EXPECT_TRUE(during.Find(QStringLiteral("暂停录像"))->Enabled());
     EXPECT_TRUE(during.Find(QStringLiteral("停止录像"))->Enabled());
 
-    Click(during.Find(QStringLiteral("停止录像")));
+    // Pause and resume through the menu, which follows each state.
+    Click(during.Find(QStringLiteral("暂停录像")));
+    ASSERT_TRUE(Page()->BtnResume()->isEnabled());
+    const TMenuNode paused = ShownMenu();
+    EXPECT_FALSE(paused.Find(QStringLiteral("暂停录像"))->Enabled());
+    EXPECT_TRUE(paused.Find(QStringLiteral("继续录像"))->Enabled());
+    PumpEvents(1000);
+    Click(paused.Find(QStringLiteral("继续录像")));
+    ASSERT_TRUE(Page()->BtnPause()->isEnabled());
+    PumpEvents(1000);
+
+    Click(ShownMenu().Find(QStringLiteral("停止录像")));
     ASSERT_TRUE(PumpUntil([this] { return Page()->BtnStart()->isEnabled(); }, 10000));
     EXPECT_TRUE(Main()->isVisible());
     EXPECT_TRUE(ShownMenu().Find(QStringLiteral("开始录像"))->Enabled());
     EXPECT_TRUE(DecodingErrors(file).isEmpty());
-    EXPECT_GT(Probe(file, "format=duration").toDouble(), 1.5);
+    // Two seconds, then one more after the pause: the paused second is not in the file.
+    const double seconds = Probe(file, "format=duration").toDouble();
+    EXPECT_GT(seconds, 2.5);
+    EXPECT_LT(seconds, 3.9);
 }
 
 // No tray on the desktop: hiding to the tray, the close box with its hide option and a
