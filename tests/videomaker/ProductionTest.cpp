@@ -2,6 +2,7 @@
 
 #include "app/state/OutputFile.h"
 #include "media/EncodeTestSupport.h"
+#include "media/FFDecode.h"
 #include "support/BrowserPlayback.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"
