@@ -1,6 +1,5 @@
 // vexmira-cli record: a screen recording from the command line, set up exactly as the
 // program's recording toolbar sets it up (same source options and presets).
-#include "app/state/ProgramState.h"
 #include "cli/CliCommand.h"
 #include "cli/CliRun.h"
 #include "media/FFEncodeOptions.h"
@@ -10,6 +9,7 @@
 #include "recording/RecordingController.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
+#include "state/ProgramState.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,15 +3,15 @@
 // progress texts, the end of a recording, and playing or showing the recorded file.
 #include "recording/UnitToolBar.h"
 
-#include "app/state/OutputFile.h"
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Prompts.h"
 #include "recording/RecordingPage.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
 #include "recording/UnitRect.h"
+#include "state/OutputFile.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "ui_UnitToolBar.h"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 #include "videomaker/VideoProduction.h"
 
-#include "app/state/ProgramState.h"
 #include "capture/FrameInput.h"
 #include "capture/HandleTable.h"
 #include "media/FFDecode.h"
+#include "state/ProgramState.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/VideoMakeSettings.h"
 #include "videomaker/VideoProject.h"
