@@ -3,8 +3,8 @@
 // and the recording page read it. A value written by the program reads back as written.
 #include "FuzzSupport.h"
 
-#include "app/state/ProgramState.h"
 #include "platform/Profile.h"
+#include "state/ProgramState.h"
 #include "videomaker/VideoMakeSettings.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "media/widgets/PreviewWindow.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitSetRect.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 
 TApplicationWindows::TApplicationWindows() {
+    InstallPreviewWindows();
     FmMain = std::make_unique<TFmMain>();
     FmSetRect = std::make_unique<TFmSetRect>();
     FmRect = std::make_unique<TFmRect>();

@@ -1,6 +1,6 @@
 #include "app/UnitAbout.h"
 
-#include "app/state/Icons.h"
+#include "state/Icons.h"
 #include "ui_UnitAbout.h"
 
 TFmAbout::TFmAbout(QWidget* mainWindow)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state/ProgramState.h"
+#include "state/ProgramState.h"
 
 #include <QMainWindow>
 

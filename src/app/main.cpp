@@ -1,8 +1,8 @@
 #include "app/Startup.h"
-#include "app/state/Icons.h"
-#include "app/state/ProgramState.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Prompts.h"
+#include "state/Icons.h"
+#include "state/ProgramState.h"
 
 #include <QApplication>
 #include <QSessionManager>

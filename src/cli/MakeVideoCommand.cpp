@@ -1,9 +1,9 @@
 // vexmira-cli make-video: the lyrics video of a project file, made exactly as the
 // production dialog makes it (same settings from the project, same frames and options).
-#include "app/state/OutputFile.h"
-#include "app/state/ProgramState.h"
 #include "cli/CliCommand.h"
 #include "cli/CliRun.h"
+#include "state/OutputFile.h"
+#include "state/ProgramState.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/VideoProduction.h"
 #include "videomaker/VideoProject.h"

@@ -1,14 +1,15 @@
 // vexmira-cli record: a screen recording from the command line, set up exactly as the
 // program's recording toolbar sets it up (same source options and presets).
-#include "app/state/ProgramState.h"
 #include "cli/CliCommand.h"
 #include "cli/CliRun.h"
-#include "media/FFEncode.h"
+#include "media/FFEncodeOptions.h"
 #include "media/FFLog.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/X11Connection.h"
+#include "recording/RecordingController.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
+#include "state/ProgramState.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,6 +47,107 @@ bool ParseInts(const QString& text, QChar separator, int count, int* out) {
     return true;
 }
 
+// Reads the arguments after "record" into `request` and `seconds` (-1: until stopped);
+// false with the message in `error`.
+bool ParseRecordArguments(const QStringList& args, TRecordingRequest* request, double* seconds,
+                          QString* error) {
+    bool haveArea = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        QString v;
+        const bool haveValue = i + 1 < args.size();
+        if (haveValue)
+            v = args[i + 1];
+        auto fail = [&](const char* text) {
+            *error = QString::fromUtf8(text);
+            return false;
+        };
+        if (a == u"-o") {
+            if (!haveValue)
+                return fail("-o needs a file name");
+            request->FileName = args[++i];
+        } else if (a == u"--seconds") {
+            bool ok = false;
+            ++i;
+            if (!haveValue || (*seconds = v.toDouble(&ok), !ok) || *seconds <= 0)
+                return fail("--seconds needs a positive number");
+        } else if (a == u"--area") {
+            int r[4];
+            ++i;
+            if (!haveValue || !ParseInts(v, u',', 4, r) || r[2] <= 0 || r[3] <= 0)
+                return fail("--area needs X,Y,W,H with a positive width and height");
+            request->Area = QRect(r[0], r[1], r[2], r[3]);
+            haveArea = true;
+        } else if (a == u"--size") {
+            int r[2];
+            ++i;
+            if (!haveValue || !ParseInts(v, u'*', 2, r) || r[0] <= 0 || r[1] <= 0)
+                return fail("--size needs W*H with a positive width and height");
+            request->FrameSize = v;
+        } else if (a == u"--no-cursor") {
+            request->Cursor = false;
+        } else if (a == u"--no-sound") {
+            request->Sound = false;
+        } else if (a == u"--sound") {
+            ++i;
+            const qsizetype source =
+                haveValue ? QStringList{QStringLiteral("mic"), QStringLiteral("system"),
+                                        QStringLiteral("both")}
+                                .indexOf(v)
+                          : -1;
+            if (source < 0)
+                return fail("--sound needs mic, system or both");
+            request->Source = TSoundSource(source);
+        } else if (a == u"--h264") {
+            request->H264 = true;
+        } else {
+            *error = QStringLiteral("unknown argument \"%1\"").arg(a);
+            return false;
+        }
+    }
+    if (request->FileName.isEmpty()) {
+        *error = QStringLiteral("the output file is missing (-o FILE)");
+        return false;
+    }
+    request->FileName = QDir::current().absoluteFilePath(request->FileName);
+    if (request->H264 && !IsH264Container(request->FileName)) {
+        *error = QStringLiteral("--h264 needs an .mp4 or .mov output file");
+        return false;
+    }
+    if (!haveArea) {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        request->Area = QRect(0, 0, screen.width(), screen.height());
+    }
+    if (request->FrameSize.isEmpty())
+        request->FrameSize = RecordingFrameSize(0, QString(), request->Area.size());
+    return true;
+}
+
+// Prints a line on stderr at once.
+void Say(const QString& line) {
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+// Opens the X display, or in a Wayland session lets Qt use the compositor; false with
+// the reason in `error`.
+bool PrepareDisplay(QString* error) {
+    if (TPortalScreenCast::IsWaylandSession()) {
+        // A Wayland session: the screen comes through the desktop's screen-cast portal, and
+        // the screen's size from the compositor itself (XWayland when Qt has no Wayland
+        // plugin).
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+        return true;
+    }
+    // Without an X server the windowing library would end the process; say why instead.
+    TX11Connection display;
+    if (display.Open())
+        return true;
+    *error = display.LastError();
+    return false;
+}
+
 int RunRecord(int argc, char** argv) {
     TCliRun run{"record"};
     // Ctrl+C and SIGTERM end the recording as the stop button does: the file is finalised.
@@ -53,84 +155,16 @@ int RunRecord(int argc, char** argv) {
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
     std::signal(SIGUSR1, RequestPause);
-    if (TPortalScreenCast::IsWaylandSession()) {
-        // A Wayland session: the screen comes through the desktop's screen-cast portal, and
-        // the screen's size from the compositor itself (XWayland when Qt has no Wayland
-        // plugin).
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "wayland;xcb");
-    } else {
-        // Without an X server the windowing library would end the process; say why instead.
-        TX11Connection display;
-        if (!display.Open())
-            return run.Fail(display.LastError());
-    }
+    QString error;
+    if (!PrepareDisplay(&error))
+        return run.Fail(error);
     QGuiApplication app(argc, argv);
     ProgramState().AppDir = QCoreApplication::applicationDirPath() + u'/';
 
     TRecordingRequest request;
     double seconds = -1;
-    bool haveArea = false;
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString* v) {
-            if (i + 1 >= args.size())
-                return false;
-            *v = args[++i];
-            return true;
-        };
-        QString v;
-        if (a == u"-o") {
-            if (!value(&request.FileName))
-                return run.Fail(QStringLiteral("-o needs a file name"));
-        } else if (a == u"--seconds") {
-            bool ok = false;
-            if (!value(&v) || (seconds = v.toDouble(&ok), !ok) || seconds <= 0)
-                return run.Fail(QStringLiteral("--seconds needs a positive number"));
-        } else if (a == u"--area") {
-            int r[4];
-            if (!value(&v) || !ParseInts(v, u',', 4, r) || r[2] <= 0 || r[3] <= 0)
-                return run.Fail(
-                    QStringLiteral("--area needs X,Y,W,H with a positive width and height"));
-            request.Area = QRect(r[0], r[1], r[2], r[3]);
-            haveArea = true;
-        } else if (a == u"--size") {
-            int r[2];
-            if (!value(&v) || !ParseInts(v, u'*', 2, r) || r[0] <= 0 || r[1] <= 0)
-                return run.Fail(
-                    QStringLiteral("--size needs W*H with a positive width and height"));
-            request.FrameSize = v;
-        } else if (a == u"--no-cursor") {
-            request.Cursor = false;
-        } else if (a == u"--no-sound") {
-            request.Sound = false;
-        } else if (a == u"--sound") {
-            const qsizetype source =
-                value(&v) ? QStringList{QStringLiteral("mic"), QStringLiteral("system"),
-                                        QStringLiteral("both")}
-                                .indexOf(v)
-                          : -1;
-            if (source < 0)
-                return run.Fail(QStringLiteral("--sound needs mic, system or both"));
-            request.Source = TSoundSource(source);
-        } else if (a == u"--h264") {
-            request.H264 = true;
-        } else {
-            return run.Fail(QStringLiteral("unknown argument \"%1\"").arg(a));
-        }
-    }
-    if (request.FileName.isEmpty())
-        return run.Fail(QStringLiteral("the output file is missing (-o FILE)"));
-    request.FileName = QDir::current().absoluteFilePath(request.FileName);
-    if (request.H264 && !IsH264Container(request.FileName))
-        return run.Fail(QStringLiteral("--h264 needs an .mp4 or .mov output file"));
-    if (!haveArea) {
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        request.Area = QRect(0, 0, screen.width(), screen.height());
-    }
-    if (request.FrameSize.isEmpty())
-        request.FrameSize = RecordingFrameSize(0, QString(), request.Area.size());
+    if (!ParseRecordArguments(QCoreApplication::arguments().mid(1), &request, &seconds, &error))
+        return run.Fail(error);
 
     // The engine's and FFmpeg's error lines say what went wrong in more words than the
     // engine's one-line message; they are shown as they come.
@@ -139,76 +173,56 @@ int RunRecord(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", line.trimmed().toLocal8Bit().constData());
     });
 
-    TFFEncoder encoder;
-    std::atomic<bool> pauseFlag{false}, soundLost{false};
-    THandleRegistration<std::atomic<bool>> pauseHandle(&pauseFlag), lostHandle(&soundLost);
-    QString error;
-    if (!PrepareRecording(encoder, request, pauseHandle.Handle(), &error, lostHandle.Handle()))
-        return run.Fail(error);
-
+    TRecordingController recorder;
     QString time = RecordingTimeText(0), size = RecordingSizeText(0);
-    encoder.SetOnProgress([&](QObject*, TProgressInfo* p) {
-        time = RecordingTimeText(p->CurrentDuration);
-        size = RecordingSizeText(p->CurrentSize);
-    });
-    encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& t) { run.Terminated(t); });
+    recorder.OnProgress = [&](int64_t duration, int64_t bytes) {
+        time = RecordingTimeText(duration);
+        size = RecordingSizeText(bytes);
+    };
+    recorder.OnSoundLost = [] {
+        Say(QStringLiteral("sound device lost: the recording goes on without sound"));
+    };
+    recorder.OnFailed = [&](const QString& message) { run.Status = run.Fail(message); };
+    recorder.OnFinishing = [] { Say(FinishingFileText()); };
+    recorder.OnEnded = [&](bool finished, const QString& finishError) {
+        if (!finished)
+            run.Status = run.Fail(FinishFailedText(finishError));
+        run.Ended = true;
+        QCoreApplication::quit();
+    };
+    if (!recorder.Start(request, &error)) {
+        FFLogger().SetOnLog(nullptr);
+        return run.Fail(error);
+    }
 
     // The toolbar's two texts, once a second.
     QTimer texts;
     texts.setInterval(1000);
-    QObject::connect(&texts, &QTimer::timeout, [&] {
-        std::fprintf(stderr, "%s  %s\n", time.toUtf8().constData(), size.toUtf8().constData());
-        std::fflush(stderr);
-    });
+    QObject::connect(&texts, &QTimer::timeout, [&] { Say(time + QStringLiteral("  ") + size); });
     QElapsedTimer clock;
     QTimer watch;
     watch.setInterval(20);
     int pauses = 0;
-    bool stopping = false, lostTold = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (stopping)
-            return;
-        if (soundLost && !lostTold) {
-            lostTold = true;
-            std::fprintf(stderr, "sound device lost: the recording goes on without sound\n");
-        }
         for (; pauses < PauseRequests; ++pauses) {
-            if (encoder.Paused()) {
-                encoder.Resume();
-                pauseFlag = false;
-                std::fprintf(stderr, "resumed\n");
-            } else {
-                encoder.Pause();
-                pauseFlag = true;
-                std::fprintf(stderr, "paused\n");
-            }
+            if (recorder.Paused())
+                recorder.Resume();
+            else
+                recorder.Pause();
+            Say(recorder.Paused() ? QStringLiteral("paused") : QStringLiteral("resumed"));
         }
         // The time given with --seconds runs on while the recording is paused.
         if (StopRequested || (seconds > 0 && clock.elapsed() >= qint64(seconds * 1000))) {
-            stopping = true;
             watch.stop();
             texts.stop();
-            encoder.Stop(true);
+            recorder.Stop();
         }
     });
     clock.start();
-    encoder.Start(1);
     watch.start();
     texts.start();
     if (!run.Ended)
         QCoreApplication::exec();
-    if (run.Status == 0) {
-        // A recording that ended without a fault gets its ordinary file.
-        QString finishError;
-        if (!FinishRecordingFile(
-                request.FileName,
-                [] {
-                    std::fprintf(stderr, "%s\n", FinishingFileText().toUtf8().constData());
-                    std::fflush(stderr);
-                },
-                &finishError))
-            run.Status = run.Fail(FinishFailedText(finishError));
-    }
     FFLogger().SetOnLog(nullptr);
     if (run.Status == 0)
         std::printf("%s\n", request.FileName.toLocal8Bit().constData());

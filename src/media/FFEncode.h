@@ -1,18 +1,20 @@
 #pragma once
 
-#include "media/EventHandler.h"
 #include "media/FFBaseComponent.h"
+#include "media/FFEncodeOptions.h"
 #include "media/FFOptionRecords.h"
-#include "media/FFmpeg.h"
 
-#include <QImage>
 #include <QString>
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
-#include <mutex>
-#include <utility>
-#include <vector>
+#include <memory>
+
+class QImage;
+class TCustomFFmpeg;
+class TFFmpeg;
+struct AVFormatContext;
+struct TAVPicture;
 
 // The encoder component: a list of tasks, each one transcoding job with its inputs,
 // outputs and options, run one after another (or several at once) in worker threads
@@ -45,20 +47,12 @@
 // Every method belongs to the main thread. Task calls raise EFFError "Cannot <call>
 // while working." from Start until ClearTasks; other failures return -1 / false with
 // LastErrMsg. Progress, preview and before-probe events run on the main thread when
-// TriggerEventInMainThread (the worker waits for them); terminate events come from a
-// delivery thread, on the main thread likewise, one at a time in the order the tasks
-// ended and the end of the list (-1) last; hooks run on the worker thread.
-
-// The name=value lines of an ExtOptions text: trimmed as a whole, "<CRLF>" read as a line
-// break, lines split at CR LF, CR or LF, empty lines skipped; a line without "=" is a name
-// with an empty value.
-std::vector<std::pair<QString, QString>> ParseOptionLines(const QString& text);
-
-// Passes the lines of an ExtOptions text to the job, names lower-cased. Stream additions
-// and filter graphs are skipped (the encoder applies them itself); for an output
-// (`output`) so are the codec, size and filter names that wait for the output's streams.
-// Throws FFmpegException like SetExtOption.
-void ApplyExtOptionLines(TCustomFFmpeg* job, const QString& lines, bool output);
+// TriggerEventInMainThread (the worker waits for them). Terminate events come from the
+// encoder's own event thread, on the main thread likewise, one at a time in the order
+// the tasks ended and the end of the list (-1) last; after Start(0) they are raised in
+// the calling thread before Start returns. Hooks run on the worker thread. Events of one
+// kind never run at the same time, also when several tasks run at once. The destructor
+// stops what runs and delivers every pending event before the encoder goes.
 
 struct TProgressInfo {
     int TaskIndex = 0;
@@ -117,23 +111,6 @@ using TBeforeFindStreamInfoEvent =
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-// The codecs of the program's own videos, chosen by the extension of `fileName`: MPEG-4
-// video with AAC sound ("libfaac" when the codec library has it, else the built-in
-// "aac", whose experimental use is then allowed in front of ExtOptions); ".wmv" takes
-// wmv2 and wmav2, ".avi" MP3 sound. Shared by recordings and lyrics videos. Needs
-// libavcodec loaded.
-void SetCodecsForExtension(TOutputOptions& options, const QString& fileName);
-
-// True when `fileName` is an MP4 or MOV file, the two types that may hold H.264.
-bool IsH264Container(const QString& fileName);
-// Turns the MPEG-4 pictures SetCodecsForExtension chose for an MP4 or MOV `fileName`
-// into H.264 (libx264) in 4:2:0, which browsers, phones and video sites all play: at
-// constant quality `crf` with x264's speed `preset`, a key picture at least every
-// `keyInterval` pictures, and the frame size rounded down to even numbers (4:2:0 needs
-// them). The sound stays AAC. False, and `options` unchanged, for any other file type.
-bool UseH264Pictures(TOutputOptions& options, const QString& fileName, const QString& preset,
-                     int crf, int keyInterval);
-
 class TCustomEncoder : public TFFBaseComponent {
 public:
     explicit TCustomEncoder(QObject* owner = nullptr);
@@ -156,20 +133,20 @@ public:
     void RemoveTask(int ATaskIndex);
     void Exchange(int ATaskIndex1, int ATaskIndex2);
     int GetTaskIndex(const TCustomFFmpeg* job) const;
-    // The job of a task (EFFError for a bad index).
-    TFFmpeg* Task(int ATaskIndex) const { return FTasks.Item(ATaskIndex); }
+    // The job of a task (EFFError for a bad index); media/FFmpeg.h describes it.
+    TFFmpeg* Task(int ATaskIndex) const;
 
     void Start(int AThreadCount);
     void Pause();
     void Resume();
     void Stop(bool AWaitForStop);
 
-    bool Preview() const { return FPreview; }
+    bool Preview() const;
     void SetPreview(bool value);
-    bool PreviewBitmap() const { return FPreviewBitmap; }
+    bool PreviewBitmap() const;
     void SetPreviewBitmap(bool value);
-    int ProgressInterval() const { return FProgressInterval; }
-    void SetProgressInterval(int value) { FProgressInterval = value <= 100 ? 100 : value; }
+    int ProgressInterval() const;
+    void SetProgressInterval(int value);
     TThreadPriority ThreadPriority = tpNormal;
     bool TriggerEventInMainThread = true;
     int CustomMaxFiles = 20;
@@ -178,65 +155,44 @@ public:
     int Verbose = 1;
     void* UserData = nullptr;
 
-    QString LastErrMsg() const { return FLastErrMsg; }
-    int TasksCount() const { return FTasks.Count(); }
-    bool Working() const { return FWorking; }
-    bool Paused() const { return FPaused; }
-    bool Terminated() const { return FTerminated; }
+    QString LastErrMsg() const;
+    int TasksCount() const;
+    bool Working() const;
+    bool Paused() const;
+    bool Terminated() const;
 
     // Handlers may be set or cleared at any time, also while tasks run; an event uses the
     // handler set when it is delivered.
-    void SetOnProgress(TProgressEvent e) { FOnProgress.Set(std::move(e)); }
-    void SetOnTerminate(TTerminateEvent e) { FOnTerminate.Set(std::move(e)); }
-    void SetOnVideoInputHook(TVideoHookEvent e) { FOnVideoInputHook.Set(std::move(e)); }
-    void SetOnVideoOutputHook(TVideoHookEvent e) { FOnVideoOutputHook.Set(std::move(e)); }
-    void SetOnFrameInputHook(TFrameHookEvent e) { FOnFrameInputHook.Set(std::move(e)); }
-    void SetOnFrameOutputHook(TFrameHookEvent e) { FOnFrameOutputHook.Set(std::move(e)); }
-    void SetOnAudioHook(TAudioHookEvent e) { FOnAudioHook.Set(std::move(e)); }
-    void SetOnPreviewBitmap(TPreviewBitmapEvent e) { FOnPreviewBitmap.Set(std::move(e)); }
-    void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent e) {
-        FOnBeforeFindStreamInfo.Set(std::move(e));
-    }
+    void SetOnProgress(TProgressEvent e);
+    void SetOnTerminate(TTerminateEvent e);
+    void SetOnVideoInputHook(TVideoHookEvent e);
+    void SetOnVideoOutputHook(TVideoHookEvent e);
+    void SetOnFrameInputHook(TFrameHookEvent e);
+    void SetOnFrameOutputHook(TFrameHookEvent e);
+    void SetOnAudioHook(TAudioHookEvent e);
+    void SetOnPreviewBitmap(TPreviewBitmapEvent e);
+    void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent e);
 
 private:
+    struct THandlers;
+    struct TState; // FFEncode.cpp
+
+    template <class TEvent> TEvent Handler(TEvent THandlers::*event) const;
+    template <class TEvent> void SetHandler(TEvent THandlers::*event, TEvent handler);
     void Refuse(bool condition, const char* call) const;
-    TPostHooks CurrentPostHooks() const;
+    void ApplyPostHooks();
+    void Raise(const std::function<void()>& call);
+    void ConnectJob(TFFmpeg* job);
     bool OpenInput(TFFmpeg* job, int index, const QString& AFileName,
                    const TInputOptions* AOptions);
-    void StartNextTask();
-    void JobTerminate(TCustomFFmpeg* job);
-    void ListTerminated();
-    void Deliver(const TTerminateInfo& info);
     void ConnectHooks(TFFmpeg* job, const TOutputOptions& options);
+    TFFmpeg* ClaimNextTask();
+    void RunTask(TFFmpeg* job);
+    void JobTerminate(TCustomFFmpeg* job);
+    void PostTerminate(const TTerminateInfo& info);
+    void DeliverTerminate(const TTerminateInfo& info);
 
-    TFFmpegList FTasks;
-    int FCompleteTasks = 0, FCurrentTask = -1, FPendingTasks = 0;
-    std::atomic<bool> FTerminated{false}, FWorking{false}, FPaused{false};
-    bool FThreadMode = false;
-    // Terminate deliveries: the next turn number to hand out (under the terminate lock)
-    // and the turn now allowed to call the handler.
-    uint64_t FDeliveryNext = 0;
-    std::atomic<uint64_t> FDeliveryTurn{0};
-    std::atomic<int> FDeliveries{0};
-    bool FPreview = false, FPreviewBitmap = false;
-    int FProgressInterval = 500;
-    QString FLastErrMsg;
-
-    TEventHandler<TProgressEvent> FOnProgress;
-    TEventHandler<TTerminateEvent> FOnTerminate;
-    TEventHandler<TVideoHookEvent> FOnVideoInputHook, FOnVideoOutputHook;
-    TEventHandler<TFrameHookEvent> FOnFrameInputHook, FOnFrameOutputHook;
-    TEventHandler<TAudioHookEvent> FOnAudioHook;
-    TEventHandler<TPreviewBitmapEvent> FOnPreviewBitmap;
-    TEventHandler<TBeforeFindStreamInfoEvent> FOnBeforeFindStreamInfo;
-
-    TProgressInfo FProgressInfo;
-    THookInfo FHookInfo;
-    TFrameHookInfo FFrameHookInfo;
-    TPreviewInfo FPreviewInfo;
-    std::mutex FAudioHookLock, FPreviewLock, FProgressLock, FVideoHookLock, FFrameHookLock,
-        FBeforeProbeLock;
-    std::recursive_mutex FTerminateLock;
+    std::unique_ptr<TState> F;
 };
 
 // The encoder component the program places on its windows.
@@ -244,7 +200,3 @@ class TFFEncoder : public TCustomEncoder {
 public:
     using TCustomEncoder::TCustomEncoder;
 };
-
-// Splits option text into name=value pairs: trimmed; CR LF, CR, LF and the literal
-// "<CRLF>" end lines; each line is cut at its first "=". Thread-safe.
-std::vector<std::pair<QString, QString>> ParseOptionLines(const QString& text);

@@ -2,15 +2,22 @@
 
 #include "media/MainThread.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QScreen>
-#include <QWidget>
+#include <mutex>
 
 extern "C" {
 #include <libavutil/avutil.h>
+}
+
+namespace {
+
+std::mutex GFactoryLock;
+TPreviewSurfaceFactory GFactory;
+
+} // namespace
+
+void SetPreviewSurfaceFactory(TPreviewSurfaceFactory factory) {
+    std::lock_guard lock(GFactoryLock);
+    GFactory = std::move(factory);
 }
 
 QString PreviewCaption(int64_t pts) {
@@ -21,74 +28,32 @@ QString PreviewCaption(int64_t pts) {
                              int(ms / 1000 % 60), int(ms % 1000));
 }
 
-class TPreviewWindow : public QWidget {
-public:
-    explicit TPreviewWindow(std::shared_ptr<bool> closed)
-        : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                               Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-          FClosed(std::move(closed)) {
-        setAttribute(Qt::WA_ShowWithoutActivating);
-    }
-    void Show(const QImage& bitmap, int64_t pts) {
-        FBitmap = bitmap.copy();
-        setWindowTitle(PreviewCaption(pts));
-        if (size() != FBitmap.size() || !isVisible()) {
-            setFixedSize(FBitmap.size());
-            if (!isVisible()) {
-                if (QScreen* screen = QGuiApplication::primaryScreen())
-                    move(screen->geometry().center() - rect().center());
-                show();
-            }
-        }
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.drawImage(0, 0, FBitmap);
-    }
-    void closeEvent(QCloseEvent* event) override {
-        *FClosed = true;
-        event->accept();
-    }
-    void mousePressEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton)
-            FDragFrom = event->globalPosition().toPoint() - frameGeometry().topLeft();
-    }
-    void mouseMoveEvent(QMouseEvent* event) override {
-        if (event->buttons() & Qt::LeftButton)
-            move(event->globalPosition().toPoint() - FDragFrom);
-    }
-
-private:
-    std::shared_ptr<bool> FClosed;
-    QImage FBitmap;
-    QPoint FDragFrom;
-};
-
-TPreviewer::TPreviewer() : FClosed(std::make_shared<bool>(false)) {}
+TPreviewer::TPreviewer() = default;
 
 TPreviewer::~TPreviewer() {
-    TPreviewWindow* window = FWindow;
-    FWindow = nullptr;
-    if (window)
-        CallInMainThread([window] { delete window; });
+    if (FSurface)
+        CallInMainThread([this] { FSurface.reset(); });
 }
 
 bool TPreviewer::Closed() const {
-    return *FClosed;
+    return FClosed;
 }
 
 bool TPreviewer::Paint(const QImage& bitmap, int64_t pts) {
-    bool closed = false;
     CallInMainThread([&] {
-        closed = *FClosed;
-        if (closed)
+        if (FClosed)
             return;
-        if (!FWindow)
-            FWindow = new TPreviewWindow(FClosed);
-        FWindow->Show(bitmap, pts);
+        if (!FSurface) {
+            TPreviewSurfaceFactory factory;
+            {
+                std::lock_guard lock(GFactoryLock);
+                factory = GFactory;
+            }
+            FSurface = factory ? factory() : nullptr;
+        }
+        if (FSurface && !FSurface->Closed())
+            FSurface->Show(bitmap, PreviewCaption(pts));
+        FClosed = !FSurface || FSurface->Closed();
     });
-    return !closed;
+    return !FClosed;
 }

@@ -1,13 +1,13 @@
 #include "recording/RecordingPage.h"
 
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Profile.h"
 #include "platform/Xdg.h"
 #include "recording/RecordingPresets.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitVideoSize.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "ui_RecordingPage.h"
 
 #include <QDir>

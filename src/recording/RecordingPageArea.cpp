@@ -3,13 +3,13 @@
 // hiding when the application becomes active or inactive.
 #include "recording/RecordingPage.h"
 
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
 #include "platform/DesktopInput.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Prompts.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitSetRect.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "ui_RecordingPage.h"
 
 #include <QApplication>

@@ -2,10 +2,10 @@
 // pressed hotkey to the recording buttons.
 #include "recording/RecordingPage.h"
 
-#include "app/state/ProgramState.h"
 #include "platform/GlobalHotKeys.h"
 #include "platform/Prompts.h"
 #include "recording/HotKeys.h"
+#include "state/ProgramState.h"
 #include "ui_RecordingPage.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "recording/RecordingPresets.h"
 
-#include "app/state/OutputFile.h"
+#include "state/OutputFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,5 @@
 #include "recording/RecordingSession.h"
 
-#include "app/state/ProgramState.h"
 #include "capture/ScreenCapture.h"
 #include "capture/WaveCapture.h"
 #include "media/FFEncode.h"
@@ -8,6 +7,7 @@
 #include "media/MainThread.h"
 #include "platform/PortalScreenCast.h"
 #include "recording/RecordingPresets.h"
+#include "state/ProgramState.h"
 
 #include <QFileInfo>
 

@@ -1,20 +1,17 @@
-// The recording controller's routines of the toolbar window: the start flow with the
-// save dialog, starting the encoder task, pause, resume and stop, the progress texts,
-// the end of a recording, and playing or showing the recorded file.
+// The recording routines of the toolbar window: the start flow with the save dialog,
+// the recording's start, pause, resume and stop through the recording controller, the
+// progress texts, the end of a recording, and playing or showing the recorded file.
 #include "recording/UnitToolBar.h"
 
-#include "platform/PortalScreenCast.h"
-
-#include "app/state/OutputFile.h"
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
-#include "media/FFEncode.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Prompts.h"
 #include "recording/RecordingPage.h"
 #include "recording/RecordingPresets.h"
 #include "recording/RecordingSession.h"
 #include "recording/UnitRect.h"
+#include "state/OutputFile.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "ui_UnitToolBar.h"
 
 #include <QAction>
@@ -52,13 +49,6 @@ void TFmToolBar::AttachRecordingPage(TRecordingPage* page) {
     connect(ui->SBtnPause, &QToolButton::clicked, this, &TFmToolBar::SBtnPauseClick);
     connect(ui->SBtnResume, &QToolButton::clicked, this, &TFmToolBar::SBtnResumeClick);
     connect(ui->SBtnStop, &QToolButton::clicked, this, &TFmToolBar::SBtnStopClick);
-}
-
-void TFmToolBar::CreateEncoder() {
-    FFEncoder = std::make_unique<TFFEncoder>();
-    FFEncoder->SetOnProgress([this](QObject*, TProgressInfo* info) { FFEncoderProgress(info); });
-    FFEncoder->SetOnTerminate(
-        [this](QObject*, const TTerminateInfo& info) { FFEncoderTerminate(info); });
 }
 
 // Sets the toolbar buttons and copies them to the page buttons and the tray items.
@@ -138,8 +128,19 @@ void TFmToolBar::SBtnStartClick() {
 }
 
 bool TFmToolBar::StartCapture() {
-    if (!FFEncoder)
-        CreateEncoder();
+    FRecorder.OnProgress = [this](int64_t duration, int64_t size) {
+        RecorderProgress(duration, size);
+    };
+    FRecorder.OnSoundLost = [this] {
+        // The engine waits for the progress handler, so the message is shown after it
+        // returns; the recording goes on meanwhile.
+        QTimer::singleShot(0, this, [] { ShowMessage(nullptr, SoundDeviceLostText(), miWarning); });
+    };
+    FRecorder.OnFailed = [this](const QString& message) { RecorderFailed(message); };
+    FRecorder.OnFinishing = [this] { ShowFinishing(true); };
+    FRecorder.OnEnded = [this](bool finished, const QString& finishError) {
+        RecorderEnded(finished, finishError);
+    };
     TRecordingRequest request;
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     if (FPage == nullptr || FPage->IsScreenCapture()) {
@@ -161,12 +162,8 @@ bool TFmToolBar::StartCapture() {
     request.H264 =
         FPage != nullptr && FPage->ComboBoxVideoType()->currentText() == H264FormatText();
 
-    FWavePauseFlag = false;
-    FSoundLostFlag = false;
-    FSoundLostShown = false;
     QString error;
-    if (!PrepareRecording(*FFEncoder, request, FPauseHandle.Handle(), &error,
-                          FSoundLostHandle.Handle())) {
+    if (!FRecorder.Start(request, &error)) {
         // Nothing runs: every control goes back to idle before the reason is shown.
         ReturnToIdle();
         const QString sharing = ScreenSharingFailureText(error);
@@ -183,26 +180,21 @@ bool TFmToolBar::StartCapture() {
     FEndedSharings = TPortalScreenCast::EndedStreams();
     SetRecordingControls(false, true, false, true);
     SetPlayControls(false);
-    FFinishPending = true;
-    FRecordingFailed = false;
-    FFEncoder->Start(1);
     return true;
 }
 
 void TFmToolBar::SBtnPauseClick() {
-    if (!FFEncoder)
+    if (FRecorder.Encoder() == nullptr)
         return;
     SetRecordingControls(false, false, true, true);
-    FFEncoder->Pause();
-    FWavePauseFlag = true;
+    FRecorder.Pause();
 }
 
 void TFmToolBar::SBtnResumeClick() {
-    if (!FFEncoder)
+    if (FRecorder.Encoder() == nullptr)
         return;
     SetRecordingControls(false, true, false, true);
-    FFEncoder->Resume();
-    FWavePauseFlag = false;
+    FRecorder.Resume();
 }
 
 void TFmToolBar::SBtnStopClick() {
@@ -215,20 +207,13 @@ void TFmToolBar::SBtnStopClick() {
         if (items.MnStop != nullptr)
             items.MnStop->setEnabled(false);
     }
-    // Waits until the file is finalised, serving the engine's events meanwhile.
-    if (FFEncoder)
-        FFEncoder->Stop(true);
+    // Waits until the recording has stopped, serving the engine's events meanwhile.
+    FRecorder.Stop();
 }
 
-void TFmToolBar::FFEncoderProgress(const TProgressInfo* info) {
-    ui->LabelTime->setText(RecordingTimeText(info->CurrentDuration));
-    ui->LabelSize->setText(RecordingSizeText(info->CurrentSize));
-    if (FSoundLostFlag && !FSoundLostShown) {
-        // The engine waits for this handler, so the message is shown after it returns;
-        // the recording goes on meanwhile.
-        FSoundLostShown = true;
-        QTimer::singleShot(0, this, [] { ShowMessage(nullptr, SoundDeviceLostText(), miWarning); });
-    }
+void TFmToolBar::RecorderProgress(int64_t duration, int64_t size) {
+    ui->LabelTime->setText(RecordingTimeText(duration));
+    ui->LabelSize->setText(RecordingSizeText(size));
 }
 
 void TFmToolBar::ReturnToIdle() {
@@ -244,19 +229,18 @@ void TFmToolBar::ReturnToIdle() {
         main->ShowMainWindow();
 }
 
-void TFmToolBar::FFEncoderTerminate(const TTerminateInfo& info) {
-    if (info.TaskIndex >= 0 && info.Exception)
-        FRecordingFailed = true;
-    if (info.TaskIndex < 0) {
-        FinishRecording();
-        ReturnToIdle();
-    }
-    if (info.Exception)
-        ShowMessage(MainWindowWidget(),
-                    QStringLiteral("录像文件 %1 出错：%2")
-                        .arg(ProgramState().CaptureFileName, info.ExceptionMsg),
-                    miWarning);
-    else if (info.TaskIndex < 0 && TPortalScreenCast::EndedStreams() != FEndedSharings)
+void TFmToolBar::RecorderFailed(const QString& message) {
+    ShowMessage(MainWindowWidget(),
+                QStringLiteral("录像文件 %1 出错：%2").arg(ProgramState().CaptureFileName, message),
+                miWarning);
+}
+
+void TFmToolBar::RecorderEnded(bool finished, const QString& finishError) {
+    ShowFinishing(false);
+    if (!finished)
+        ShowMessage(nullptr, FinishFailedText(finishError), miWarning);
+    ReturnToIdle();
+    if (TPortalScreenCast::EndedStreams() != FEndedSharings)
         ShowMessage(MainWindowWidget(), ScreenSharingEndedText(), miInformation);
 }
 
@@ -271,27 +255,8 @@ void TFmToolBar::BtnOpenFolderClick() {
 }
 
 void TFmToolBar::FormCloseQuery() {
-    if (!FFEncoder)
-        return;
-    FFEncoder->SetOnProgress(nullptr);
-    FFEncoder->SetOnTerminate(nullptr);
-    FFEncoder->Stop(true);
-    // The engine's end events no longer come here: a task that failed is its own.
-    for (int i = 0; i < FFEncoder->TasksCount(); ++i)
-        if (FFEncoder->Task(i)->FatalException())
-            FRecordingFailed = true;
-    FinishRecording();
-}
-
-void TFmToolBar::FinishRecording() {
-    if (!FFinishPending)
-        return;
-    FFinishPending = false;
-    if (FRecordingFailed) // the file keeps the fragments written before the fault
-        return;
     QString error;
-    const bool finished = FinishRecordingFile(
-        ProgramState().CaptureFileName, [this] { ShowFinishing(true); }, &error);
+    const bool finished = FRecorder.Shutdown(&error);
     ShowFinishing(false);
     if (!finished)
         ShowMessage(nullptr, FinishFailedText(error), miWarning);

@@ -1,8 +1,8 @@
 #include "recording/UnitRect.h"
 
-#include "app/state/FloatingWindow.h"
 #include "platform/DesktopInput.h"
 #include "platform/PortalScreenCast.h"
+#include "state/FloatingWindow.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 #include "recording/UnitSetRect.h"
 
-#include "app/state/FloatingWindow.h"
 #include "platform/DesktopInput.h"
+#include "state/FloatingWindow.h"
 
 #include <QTimer>
 

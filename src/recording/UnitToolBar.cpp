@@ -1,10 +1,10 @@
 #include "recording/UnitToolBar.h"
 
-#include "app/state/FloatingWindow.h"
-#include "app/state/Icons.h"
-#include "app/state/ProgramState.h"
 #include "media/FFEncode.h"
 #include "recording/UnitToolHint.h"
+#include "state/FloatingWindow.h"
+#include "state/Icons.h"
+#include "state/ProgramState.h"
 #include "ui_UnitToolBar.h"
 
 #include <QApplication>

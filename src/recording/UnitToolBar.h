@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/HandleTable.h"
+#include "recording/RecordingController.h"
 
 #include <QPoint>
 #include <QPointer>
@@ -8,7 +8,7 @@
 #include <QString>
 #include <QWidget>
 
-#include <atomic>
+#include <cstdint>
 #include <memory>
 
 class QLabel;
@@ -17,8 +17,6 @@ class QToolButton;
 class TFFEncoder;
 class TFmToolHint;
 class TRecordingPage;
-struct TProgressInfo;
-struct TTerminateInfo;
 namespace Ui {
 class TFmToolBar;
 }
@@ -28,9 +26,10 @@ class TFmToolBar;
 // stays on top, never takes the keyboard focus, can be dragged by its labels and
 // border, and keeps its place in the settings file.
 //
-// It also runs the recordings: it owns the encoder, and the recording page's buttons
-// and the tray items forward to its routines, whose enabled states it keeps in step on
-// all three (the toolbar's buttons are copied to the page and the tray). Main thread.
+// It also drives the recordings: it owns the recording controller, and the recording
+// page's buttons and the tray items forward to its routines, whose enabled states it
+// keeps in step on all three (the toolbar's buttons are copied to the page and the
+// tray). Main thread.
 class TFmToolBar : public QWidget {
     Q_OBJECT
 public:
@@ -56,12 +55,10 @@ public:
     void SBtnStopClick();
     void BtnPlayClick();
     void BtnOpenFolderClick();
-    void FFEncoderProgress(const TProgressInfo* info);
-    void FFEncoderTerminate(const TTerminateInfo& info);
-    // Detaches the encoder's events and stops a running recording, waiting for it.
+    // Detaches the recording's events and stops a running recording, waiting for it.
     void FormCloseQuery();
-    TFFEncoder* Encoder() const { return FFEncoder.get(); }
-    bool WavePaused() const { return FWavePauseFlag; }
+    TFFEncoder* Encoder() const { return FRecorder.Encoder(); }
+    bool WavePaused() const { return FRecorder.Paused(); }
 
     // Keeps the window inside the primary screen.
     void ClampToScreen();
@@ -89,31 +86,21 @@ private:
     void SBtnResumeMouseLeave();
     QPoint HintPlace(const QWidget* control) const;
 
-    void CreateEncoder();
+    void RecorderProgress(int64_t duration, int64_t size);
+    void RecorderFailed(const QString& message);
+    void RecorderEnded(bool finished, const QString& finishError);
     void SetRecordingControls(bool start, bool pause, bool resume, bool stop);
     void MirrorControls();
     void SetPlayControls(bool enabled);
     // Every recording control idle, the toolbar hidden and the main window shown again.
     void ReturnToIdle();
-    // Once per recording that ended without a fault: finishes its file, saying so on the
-    // toolbar when that takes more than a moment.
-    void FinishRecording();
+    // While the recording's file is finished, the toolbar says so.
     void ShowFinishing(bool finishing);
 
     std::unique_ptr<Ui::TFmToolBar> ui;
     TRecordingPage* FPage = nullptr;
-    std::unique_ptr<TFFEncoder> FFEncoder;
-    // Read by the sound source while it captures: true while the recording is paused.
-    std::atomic<bool> FWavePauseFlag{false};
-    THandleRegistration<std::atomic<bool>> FPauseHandle{&FWavePauseFlag};
-    // Set by the sound source when the sound device goes away; the user is told once.
-    std::atomic<bool> FSoundLostFlag{false};
-    THandleRegistration<std::atomic<bool>> FSoundLostHandle{&FSoundLostFlag};
-    bool FSoundLostShown = false;
+    TRecordingController FRecorder;
     int FEndedSharings = 0; // screen-cast streams ended before this recording started
-    // The recording's file still waits to be finished; the recording ended with a fault.
-    bool FFinishPending = false;
-    bool FRecordingFailed = false;
     // While the file is finished: the time label's own place and text.
     QRect FTimeRect;
     QString FTimeText;

@@ -1,6 +1,6 @@
 #include "recording/UnitToolHint.h"
 
-#include "app/state/FloatingWindow.h"
+#include "state/FloatingWindow.h"
 
 #include <QFontMetrics>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "screenshot/ScreenshotPage.h"
 
-#include "app/state/FloatingWindow.h"
+#include "state/FloatingWindow.h"
 #include "ui_ScreenshotPage.h"
 
 #include <QPainter>

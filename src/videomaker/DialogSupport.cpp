@@ -1,6 +1,6 @@
 #include "videomaker/DialogSupport.h"
 
-#include "app/state/SpinEdit.h"
+#include "state/SpinEdit.h"
 
 #include <QDialog>
 #include <QLayout>

@@ -1,8 +1,8 @@
 #include "videomaker/SongPlayer.h"
 
-#include "app/state/ProgramState.h"
 #include "media/FFPlay.h"
 #include "platform/Prompts.h"
+#include "state/ProgramState.h"
 
 #include <QWidget>
 

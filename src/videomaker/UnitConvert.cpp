@@ -1,7 +1,7 @@
 #include "videomaker/UnitConvert.h"
 
-#include "app/state/OutputFile.h"
 #include "platform/Prompts.h"
+#include "state/OutputFile.h"
 #include "videomaker/DialogSupport.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/VideoProject.h"

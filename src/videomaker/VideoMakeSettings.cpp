@@ -1,6 +1,6 @@
 #include "videomaker/VideoMakeSettings.h"
 
-#include "app/state/ProgramState.h"
+#include "state/ProgramState.h"
 
 #include <QApplication>
 #include <QPalette>

@@ -1,6 +1,9 @@
 #include "videomaker/VideoProduction.h"
 
-#include "app/state/ProgramState.h"
+#include "capture/FrameInput.h"
+#include "capture/HandleTable.h"
+#include "media/FFDecode.h"
+#include "state/ProgramState.h"
 #include "videomaker/FrameComposer.h"
 #include "videomaker/VideoMakeSettings.h"
 #include "videomaker/VideoProject.h"
@@ -106,15 +109,23 @@ QString ProductionPercentText(qint64 current, qint64 duration) {
     return QString::number(percent) + u'%';
 }
 
-TVideoProduction::TVideoProduction() {
-    FIA.OnReadFrameCanvas = [this](QObject*, QPainter* canvas, TInputFrameInfo* info) {
+// The engine parts of a production, freed in this order's reverse.
+struct TVideoProduction::TParts {
+    TFFEncoder FFEncoder1;
+    TFFDecoder FFDecoder1;
+    TFrameInputAdapter FIA;
+    THandleRegistration<TFrameInputAdapter> FIAHandle{&FIA};
+};
+
+TVideoProduction::TVideoProduction() : F(std::make_unique<TParts>()) {
+    F->FIA.OnReadFrameCanvas = [this](QObject*, QPainter* canvas, TInputFrameInfo* info) {
         return FIAReadFrameCanvas(canvas, info);
     };
-    FFEncoder1.SetOnProgress([this](QObject*, TProgressInfo* info) {
+    F->FFEncoder1.SetOnProgress([this](QObject*, TProgressInfo* info) {
         if (OnProgress)
             OnProgress(*info);
     });
-    FFEncoder1.SetOnTerminate([this](QObject*, const TTerminateInfo& info) {
+    F->FFEncoder1.SetOnTerminate([this](QObject*, const TTerminateInfo& info) {
         if (OnTerminate)
             OnTerminate(info);
     });
@@ -122,7 +133,15 @@ TVideoProduction::TVideoProduction() {
 
 TVideoProduction::~TVideoProduction() {
     Detach();
-    FFEncoder1.Stop(true);
+    F->FFEncoder1.Stop(true);
+}
+
+bool TVideoProduction::Working() const {
+    return F->FFEncoder1.Working() && !F->FFEncoder1.Terminated();
+}
+
+TFFEncoder& TVideoProduction::Encoder() {
+    return F->FFEncoder1;
 }
 
 void TVideoProduction::Detach() {
@@ -132,7 +151,7 @@ void TVideoProduction::Detach() {
 }
 
 void TVideoProduction::Stop(bool waitForStop) {
-    FFEncoder1.Stop(waitForStop);
+    F->FFEncoder1.Stop(waitForStop);
 }
 
 bool TVideoProduction::Start(const QString& fileName, QString* error, bool h264) {
@@ -142,46 +161,46 @@ bool TVideoProduction::Start(const QString& fileName, QString* error, bool h264)
     FrameComposer().ResetComposer();
     // Each refusal says in Chinese what failed on which file, then the engine's words.
     const QString making = QStringLiteral("无法制作视频 %1：\r\n").arg(fileName);
-    if (!FFEncoder1.AVLibLoaded() && !FFEncoder1.LoadAVLib(ProgramState().LibraryPath())) {
+    if (!F->FFEncoder1.AVLibLoaded() && !F->FFEncoder1.LoadAVLib(ProgramState().LibraryPath())) {
         *error = QStringLiteral("无法载入媒体库，不能制作视频 %1：\r\n").arg(fileName) +
-                 FFEncoder1.LastErrMsg();
+                 F->FFEncoder1.LastErrMsg();
         return false;
     }
     // The song bounds the frames and gives the sound's parameters; without a usable
     // length no frame could be timed, so nothing is started.
     TSongAudio song;
-    if (!ReadSongAudio(FFDecoder1, audioFile, &song, error))
+    if (!ReadSongAudio(F->FFDecoder1, audioFile, &song, error))
         return false;
 
     RegisterFrameInput();
-    FFEncoder1.ClearTasks();
+    F->FFEncoder1.ClearTasks();
     const QString size = VideoSizeText(settings);
     const QString source = QStringLiteral("a=%1;r=%2;s=%3;bpp=%4;t=%5")
-                               .arg(FIAHandle.Text(), FrameRateText(), size)
+                               .arg(F->FIAHandle.Text(), FrameRateText(), size)
                                .arg(PixelDepth)
                                .arg(QStringLiteral("Canvas"));
     TInputOptions input;
     InitInputOptions(&input);
     input.ForceFormat = QStringLiteral("frameinput");
-    const int task = FFEncoder1.AddTask(source, &input);
+    const int task = F->FFEncoder1.AddTask(source, &input);
     if (task < 0) {
-        *error = making + QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
+        *error = making + QStringLiteral("File open error: ") + F->FFEncoder1.LastErrMsg();
         return false;
     }
-    if (QFileInfo(audioFile).isFile() && !FFEncoder1.AddInputFile(task, audioFile)) {
+    if (QFileInfo(audioFile).isFile() && !F->FFEncoder1.AddInputFile(task, audioFile)) {
         *error = QStringLiteral("无法打开音频文件 %1，不能制作视频：\r\n").arg(audioFile) +
-                 QStringLiteral("File open error: ") + FFEncoder1.LastErrMsg();
+                 QStringLiteral("File open error: ") + F->FFEncoder1.LastErrMsg();
         return false;
     }
     const TOutputOptions output = BuildLyricsVideoOptions(fileName, size, song, h264);
-    if (!FFEncoder1.SetOutputFile(task, fileName, &output)) {
-        *error = making + QStringLiteral("Cannot do convert, error: ") + FFEncoder1.LastErrMsg();
-        FFEncoder1.RemoveTask(task);
+    if (!F->FFEncoder1.SetOutputFile(task, fileName, &output)) {
+        *error = making + QStringLiteral("Cannot do convert, error: ") + F->FFEncoder1.LastErrMsg();
+        F->FFEncoder1.RemoveTask(task);
         return false;
     }
     FSongDuration = song.Duration;
-    FFEncoder1.SetPreview(false);
-    FFEncoder1.Start(1);
+    F->FFEncoder1.SetPreview(false);
+    F->FFEncoder1.Start(1);
     return true;
 }
 
@@ -195,6 +214,6 @@ int TVideoProduction::FIAReadFrameCanvas(QPainter* canvas, TInputFrameInfo* fram
     }
     if (OnInputEnded)
         OnInputEnded();
-    FFEncoder1.Stop(false);
+    F->FFEncoder1.Stop(false);
     return -1;
 }

@@ -1,15 +1,16 @@
 #pragma once
 
-#include "capture/FrameInput.h"
-#include "capture/HandleTable.h"
-#include "media/FFDecode.h"
 #include "media/FFEncode.h"
 #include "media/FFOptionRecords.h"
 
-#include <QImage>
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class QPainter;
+class TFFDecoder;
+struct TInputFrameInfo;
 
 // Making the lyrics video of the current project: the frame composer paints the
 // pictures at 2 per second through the "frameinput" format, the song is the sound track,
@@ -72,16 +73,14 @@ public:
 
     qint64 SongDuration() const { return FSongDuration; }
     // True from a start until the job has ended.
-    bool Working() const { return FFEncoder1.Working() && !FFEncoder1.Terminated(); }
-    TFFEncoder& Encoder() { return FFEncoder1; }
+    bool Working() const;
+    TFFEncoder& Encoder();
 
 private:
     // Paints the picture at the frame's time, or ends the input past the song's end.
     int FIAReadFrameCanvas(QPainter* canvas, TInputFrameInfo* frameInfo);
 
-    TFFEncoder FFEncoder1;
-    TFFDecoder FFDecoder1;
-    TFrameInputAdapter FIA;
-    THandleRegistration<TFrameInputAdapter> FIAHandle{&FIA};
+    struct TParts; // the encoder, the song's decoder and the frame input
+    std::unique_ptr<TParts> F;
     qint64 FSongDuration = 0;
 };

@@ -1,4 +1,4 @@
-#include "app/state/InstallLayout.h"
+#include "state/InstallLayout.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>

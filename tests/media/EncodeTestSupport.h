@@ -3,6 +3,7 @@
 #include "MediaTestSupport.h"
 
 #include "media/FFEncode.h"
+#include "media/FFmpeg.h"
 #include "support/Sandbox.h"
 
 #include <QJsonArray>

@@ -198,6 +198,30 @@ TEST_F(EncoderTest, SynchronousStartRaisesEveryEventBeforeItReturns) {
     EXPECT_NE(std::find(progressTasks.begin(), progressTasks.end(), 1), progressTasks.end());
 }
 
+// A handler that stops the list from inside a run without threads: the tasks not yet
+// started end unstarted, each reported once and in turn, and Start returns.
+TEST_F(EncoderTest, StopFromATerminateHandlerOfASynchronousRunEndsTheRestUnstarted) {
+    std::vector<TTerminateInfo> events;
+    Encoder.SetOnTerminate([&](QObject*, const TTerminateInfo& info) {
+        events.push_back(info);
+        if (info.TaskIndex == 0)
+            Encoder.Stop(true);
+    });
+    ASSERT_TRUE(AddSmallTasks(Encoder, Sandbox, 3, QStringLiteral("h")));
+    Encoder.Start(0);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].TaskIndex, 0);
+    EXPECT_TRUE(events[0].Finished);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(events[size_t(i)].TaskIndex, i);
+        EXPECT_FALSE(events[size_t(i)].Finished);
+    }
+    EXPECT_EQ(events[3].TaskIndex, -1);
+    EXPECT_TRUE(Encoder.Terminated());
+    EXPECT_FALSE(QFileInfo::exists(Sandbox.File(QStringLiteral("h1.mp4"))) &&
+                 QFileInfo(Sandbox.File(QStringLiteral("h1.mp4"))).size() > 0);
+}
+
 TEST_F(EncoderTest, StartWithoutTasksRaisesNothingAndStaysWorking) {
     Terminates.Connect(Encoder);
     Encoder.Start(1);

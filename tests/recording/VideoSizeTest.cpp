@@ -1,6 +1,6 @@
-#include "app/state/SpinEdit.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitVideoSize.h"
+#include "state/SpinEdit.h"
 #include "support/Sandbox.h"
 
 #include <QCheckBox>

@@ -1,7 +1,8 @@
 #include "videomaker/UnitConvert.h"
 
-#include "app/state/OutputFile.h"
 #include "media/EncodeTestSupport.h"
+#include "media/FFDecode.h"
+#include "state/OutputFile.h"
 #include "support/BrowserPlayback.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"

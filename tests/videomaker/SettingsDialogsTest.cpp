@@ -1,4 +1,4 @@
-#include "app/state/SpinEdit.h"
+#include "state/SpinEdit.h"
 #include "videomaker/UnitLineSpacing.h"
 #include "videomaker/UnitLyricsVideoSize.h"
 #include "videomaker/UnitMargins.h"

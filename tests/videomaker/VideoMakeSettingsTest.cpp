@@ -1,5 +1,5 @@
 #include "videomaker/VideoMakeSettings.h"
-#include "app/state/ProgramState.h"
+#include "state/ProgramState.h"
 #include "support/Sandbox.h"
 
 #include <QFile>

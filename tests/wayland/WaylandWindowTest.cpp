@@ -3,8 +3,6 @@
 // page records the moving screen through the portal.
 #include "WaylandPainterLayout.h"
 #include "app/Startup.h"
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
 #include "platform/PortalScreenCast.h"
 #include "platform/Profile.h"
 #include "recording/RecordingPage.h"
@@ -12,6 +10,8 @@
 #include "recording/UnitRect.h"
 #include "recording/UnitToolBar.h"
 #include "recording/x11/RecordingMedia.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 

@@ -1,10 +1,10 @@
 #include "app/Startup.h"
 #include "app/UnitIntroduction.h"
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitToolBar.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 

@@ -6,8 +6,6 @@
 // manager's frame) before it is checked; scripts/screenshots runs this test that way.
 
 #include "app/Startup.h"
-#include "app/state/OutputFile.h"
-#include "app/state/ProgramState.h"
 #include "platform/testinput/WindowManagerProbe.h"
 #include "platform/testinput/XTestInput.h"
 #include "recording/RecordingPage.h"
@@ -15,6 +13,8 @@
 #include "recording/UnitToolBar.h"
 #include "recording/UnitToolHint.h"
 #include "screenshot/ScreenshotPage.h"
+#include "state/OutputFile.h"
+#include "state/ProgramState.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/UnitLineSpacing.h"

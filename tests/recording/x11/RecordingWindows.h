@@ -4,13 +4,13 @@
 // scripted prompts and input synthesised on the test's X server.
 
 #include "app/Startup.h"
-#include "app/state/ProgramState.h"
-#include "app/state/SpinEdit.h"
 #include "platform/testinput/WindowManagerProbe.h"
 #include "platform/testinput/XTestInput.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitRect.h"
 #include "recording/UnitSetRect.h"
+#include "state/ProgramState.h"
+#include "state/SpinEdit.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 

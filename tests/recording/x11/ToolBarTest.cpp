@@ -1,7 +1,7 @@
-#include "app/state/ProgramState.h"
 #include "platform/Profile.h"
 #include "recording/UnitToolBar.h"
 #include "recording/UnitToolHint.h"
+#include "state/ProgramState.h"
 #include "support/Sandbox.h"
 
 #include <QCursor>

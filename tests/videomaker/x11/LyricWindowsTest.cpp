@@ -1,4 +1,4 @@
-#include "app/state/ProgramState.h"
+#include "state/ProgramState.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/FrameComposer.h"

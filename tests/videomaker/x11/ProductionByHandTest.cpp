@@ -4,9 +4,9 @@
 
 #include "app/Startup.h"
 #include "app/UnitMain.h"
-#include "app/state/ProgramState.h"
 #include "media/EncodeTestSupport.h"
 #include "platform/testinput/XTestInput.h"
+#include "state/ProgramState.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 #include "videomaker/UnitConvert.h"

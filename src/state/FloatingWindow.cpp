@@ -1,4 +1,4 @@
-#include "app/state/FloatingWindow.h"
+#include "state/FloatingWindow.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "app/state/OutputFile.h"
+#include "state/OutputFile.h"
 
 #include "platform/Prompts.h"
 #include "platform/Shell.h"

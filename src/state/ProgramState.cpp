@@ -1,4 +1,4 @@
-#include "app/state/ProgramState.h"
+#include "state/ProgramState.h"
 
 TProgramState& ProgramState() {
     static TProgramState state;

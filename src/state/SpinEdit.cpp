@@ -1,4 +1,4 @@
-#include "app/state/SpinEdit.h"
+#include "state/SpinEdit.h"
 
 #include <QFocusEvent>
 #include <QLineEdit>

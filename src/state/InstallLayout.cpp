@@ -1,4 +1,4 @@
-#include "app/state/InstallLayout.h"
+#include "state/InstallLayout.h"
 
 #include <QDir>
 #include <QFileInfo>

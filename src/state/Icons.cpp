@@ -1,4 +1,4 @@
-#include "app/state/Icons.h"
+#include "state/Icons.h"
 
 #include "platform/Xdg.h"
 
