@@ -1,5 +1,6 @@
 #include "EncodeTestSupport.h"
 
+#include "media/FFUtils.h"
 #include "media/YuvConvert.h"
 
 #include <QFile>
@@ -282,4 +283,35 @@ TEST_F(YuvConversion, TheEnvironmentCanTurnTheLibraryOff) {
             std::exit(YuvLibraryInUse() ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+TEST_F(YuvConversion, TheFormatConverterWritesYuv420TheSameWithOrWithoutTheLibrary) {
+    // A YUV420P picture of the wallpaper, drawn on as a bitmap hook does, written back.
+    const QImage wallpaper =
+        QImage(QString::fromLatin1(WallpaperPath)).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(wallpaper.isNull()) << WallpaperPath;
+    const QRect area(0, 0, 1280, 720);
+    const std::vector<uint8_t> bytes = Pack(wallpaper, area, PackedFormats[0], 1280 * 4);
+    TYuvPicture source(1280, 720);
+    ConvertBySwscale(bytes.data(), 1280 * 4, AV_PIX_FMT_BGRA, source.Frame);
+    const auto drawnAndWritten = [&](AVFrame* out) {
+        TFormatConverter converter;
+        TAVPicture picture = TAVPicture::Of(source.Frame);
+        ASSERT_TRUE(converter.PictureToRGB(&picture, AV_PIX_FMT_YUV420P, 1280, 720, true));
+        QPainter painter(&converter.Bitmap());
+        painter.setPen(Qt::red);
+        painter.drawText(100, 100, QStringLiteral("歌词 lyrics"));
+        painter.end();
+        converter.BitmapToRGB();
+        TAVPicture written = TAVPicture::Of(out);
+        ASSERT_TRUE(converter.RGBToPicture(&written, AV_PIX_FMT_YUV420P, 1280, 720));
+    };
+    TYuvPicture fast(1280, 720), usual(1280, 720);
+    drawnAndWritten(fast.Frame);
+    SetYuvLibraryEnabled(false);
+    drawnAndWritten(usual.Frame);
+    const TDifferences counts = Differences(fast.Frame, usual.Frame);
+    for (const auto& plane : counts)
+        EXPECT_EQ(plane[2] + plane[3], 0);
+    EXPECT_GT(counts[1][1], 0); // the library did write the first
 }
