@@ -1,5 +1,6 @@
 // The composer's side of the lyrics-video benchmark:
-//   bench_lyricframes project OUT.lmmc SONG LRC PHOTO...   writes a 320x240 project
+//   bench_lyricframes project [--size WxH] OUT.lmmc SONG LRC PHOTO...
+//       writes a project of a 320x240 video (or W x H)
 //   bench_lyricframes frames PROJECT DIR SECONDS          writes every picture of the
 //       project's video (2 per second for SECONDS) as DIR/frame00001.bmp ...
 // so the ffmpeg tool can encode the same pictures the program makes.
@@ -16,12 +17,20 @@
 
 namespace {
 
-int WriteProject(const QStringList& args) {
-    if (args.size() < 3)
-        return 2;
+int WriteProject(QStringList args) {
     TProjectData data;
     data.Settings.LyricsVideoWidth = 320;
     data.Settings.LyricsVideoHeight = 240;
+    if (args.value(0) == u"--size") {
+        const QStringList size = args.value(1).split(u'x');
+        if (size.size() != 2 || size[0].toInt() <= 0 || size[1].toInt() <= 0)
+            return 2;
+        data.Settings.LyricsVideoWidth = size[0].toInt();
+        data.Settings.LyricsVideoHeight = size[1].toInt();
+        args = args.mid(2);
+    }
+    if (args.size() < 3)
+        return 2;
     data.AudioName = args[1];
     QString error;
     if (!LoadLyricFile(args[2], data.LyricText, &error)) {
@@ -69,7 +78,7 @@ int main(int argc, char** argv) {
         return WriteProject(args.mid(1));
     if (args.value(0) == u"frames")
         return WriteFrames(args.mid(1));
-    std::fprintf(stderr, "usage: bench_lyricframes project OUT SONG LRC PHOTO... | "
+    std::fprintf(stderr, "usage: bench_lyricframes project [--size WxH] OUT SONG LRC PHOTO... | "
                          "frames PROJECT DIR SECONDS\n");
     return 2;
 }

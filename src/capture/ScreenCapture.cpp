@@ -326,6 +326,35 @@ int FinishPacket(const TScreenCaptureState& g, AVPacket* pkt, int64_t pts) {
     return g.size;
 }
 
+// The packet's buffer: a reference to the grabber's shared segment.
+void ReleaseSegment(void* opaque, uint8_t*) {
+    delete static_cast<std::shared_ptr<uint8_t>*>(opaque);
+}
+
+// Grabs the picture at `origin` into `pkt`. The packet takes the grabbed picture by
+// reference, so that the job's conversion reads it straight from the segment the X server
+// wrote; only when no segment can be lent is the picture copied into a packet of its own.
+bool GrabInto(TScreenCaptureState& g, QPoint origin, AVPacket* pkt) {
+    static_assert(TX11ScreenGrabber::SharedTailBytes >= AV_INPUT_BUFFER_PADDING_SIZE);
+    std::shared_ptr<uint8_t> shared;
+    if (!g.Grabber.GrabShared(origin, &shared))
+        return false;
+    if (shared) {
+        auto* owner = new std::shared_ptr<uint8_t>(std::move(shared));
+        pkt->buf = FF.av_buffer_create(owner->get(), size_t(g.size), &ReleaseSegment, owner, 0);
+        if (!pkt->buf) {
+            delete owner;
+            return false;
+        }
+        pkt->data = pkt->buf->data;
+        pkt->size = g.size;
+        return true;
+    }
+    if (FF.av_new_packet(pkt, g.size) < 0)
+        return false;
+    return g.Grabber.Grab(origin, pkt->data);
+}
+
 int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
     TScreenCaptureState& g = *StateOf(s);
     const int64_t pts = WaitForSlot(g);
@@ -340,10 +369,8 @@ int ScreenReadPacket(AVFormatContext* s, AVPacket* pkt) {
         g.Cast->CopyLatest(g.CastRect, pkt->data);
         return FinishPacket(g, pkt, pts);
     }
-    if (FF.av_new_packet(pkt, g.size) < 0)
-        return AVERROR(EIO);
     QPoint origin;
-    if (!CaptureOrigin(g, &origin) || !g.Grabber.Grab(origin, pkt->data)) {
+    if (!CaptureOrigin(g, &origin) || !GrabInto(g, origin, pkt)) {
         FF.av_log(s, AV_LOG_ERROR, "Failed to capture image (error %li)\n",
                   long(g.Grabber.ErrorCode() ? g.Grabber.ErrorCode() : 3 /*BadWindow*/));
         FF.av_packet_unref(pkt);

@@ -2,6 +2,7 @@
 
 #include "media/FFErrors.h"
 #include "media/FFLoad.h"
+#include "media/YuvConvert.h"
 
 #include <algorithm>
 #include <cstring>
@@ -217,9 +218,15 @@ bool TFormatConverter::RGBToPicture(TAVPicture* picture, AVPixelFormat format, i
                           .arg(FRGBHeight);
         return false;
     }
-    FfromRGB_convert_ctx =
-        FF.sws_getCachedContext(FfromRGB_convert_ctx, width, height, FAVPixFmt, width, height,
-                                format, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    // Straight to YUV 4:2:0 in one pass where it can; swscale for every other format.
+    if (format == AV_PIX_FMT_YUV420P &&
+        ConvertToYuv420(FRGBPictureRef->data[0], FRGBPictureRef->linesize[0], FAVPixFmt, width,
+                        height, picture->data, picture->linesize))
+        return true;
+    FfromRGB_convert_ctx = FF.sws_getCachedContext(
+        FfromRGB_convert_ctx, width, height, FAVPixFmt, width, height, format,
+        YuvScalerFlags(FAVPixFmt, width, height, format, width, height, SWS_BICUBIC), nullptr,
+        nullptr, nullptr);
     if (!FfromRGB_convert_ctx) {
         FLastErrMsg = QStringLiteral("Cannot initialize the fromRGB conversion context");
         return false;

@@ -7,6 +7,7 @@
 #include "media/FrameHook.h"
 #include "media/InterruptCB.h"
 #include "media/MainThread.h"
+#include "media/YuvConvert.h"
 
 #include <cmath>
 
@@ -908,9 +909,12 @@ void TCustomFFmpeg::DoVideoSync(TOutputStream& ost, TInputStream& ist, AVFrame* 
     AVFrame* picture = frame;
     if (frame->width != enc->width || frame->height != enc->height ||
         frame->format != enc->pix_fmt) {
-        ost.sws = FF.sws_getCachedContext(ost.sws, frame->width, frame->height,
-                                          AVPixelFormat(frame->format), enc->width, enc->height,
-                                          enc->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        ost.sws = FF.sws_getCachedContext(
+            ost.sws, frame->width, frame->height, AVPixelFormat(frame->format), enc->width,
+            enc->height, enc->pix_fmt,
+            YuvScalerFlags(AVPixelFormat(frame->format), frame->width, frame->height, enc->pix_fmt,
+                           enc->width, enc->height, SWS_BICUBIC),
+            nullptr, nullptr, nullptr);
         if (!ost.sws)
             FFRaise("Cannot get resampling context");
         if (!ost.scaled) {
@@ -923,8 +927,9 @@ void TCustomFFmpeg::DoVideoSync(TOutputStream& ost, TInputStream& ist, AVFrame* 
         }
         if (FF.av_frame_make_writable(ost.scaled) < 0)
             FFRaise("Cannot allocate temp picture, check pix fmt");
-        FF.sws_scale(ost.sws, frame->data, frame->linesize, 0, frame->height, ost.scaled->data,
-                     ost.scaled->linesize);
+        if (!ConvertToYuv420(frame, ost.scaled))
+            FF.sws_scale(ost.sws, frame->data, frame->linesize, 0, frame->height, ost.scaled->data,
+                         ost.scaled->linesize);
         picture = ost.scaled;
     }
     for (int i = 0; i < nbFrames && !FBroken; ++i) {

@@ -8,6 +8,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <atomic>
 #include <cstring>
 
 int BytesPerPixel(TScreenPixelFormat format) {
@@ -31,13 +32,25 @@ int BytesPerPixel(TScreenPixelFormat format) {
     return 0;
 }
 
-// The picture image: a shared segment when the server allows it, else none (each grab
-// then asks the server for an image of its own).
+// A shared-memory mapping. Freed by its last owner: the image that uses it, or a lent
+// picture that outlives the image.
+struct TX11ScreenGrabber::TSegment {
+    char* Address = nullptr;
+    std::atomic<bool> Lent{false}; // a picture of it is out; set and cleared with release
+
+    ~TSegment() {
+        if (Address)
+            shmdt(Address);
+    }
+};
+
+// One picture image over a shared segment attached to the server.
 struct TX11ScreenGrabber::TImage {
     Display* Dpy = nullptr;
     XImage* Image = nullptr;
     XShmSegmentInfo Shm{};
     bool Attached = false;
+    std::shared_ptr<TSegment> Segment = std::make_shared<TSegment>();
 
     ~TImage() {
         if (Attached) {
@@ -48,15 +61,13 @@ struct TX11ScreenGrabber::TImage {
             Image->data = nullptr; // the segment is not Xlib's to free
             XDestroyImage(Image);
         }
-        if (Shm.shmaddr && Shm.shmaddr != reinterpret_cast<char*>(-1))
-            shmdt(Shm.shmaddr);
     }
 };
 
 TX11ScreenGrabber::TX11ScreenGrabber() = default;
 
 TX11ScreenGrabber::~TX11ScreenGrabber() {
-    FImage.reset();
+    FImages.clear();
 }
 
 bool TX11ScreenGrabber::Fail(const QString& text, int code) {
@@ -93,7 +104,7 @@ TScreenPixelFormat FormatOf(int bitsPerPixel, const Visual* visual, bool msbFirs
 } // namespace
 
 bool TX11ScreenGrabber::Open() {
-    FImage.reset();
+    FImages.clear();
     if (!FConnection.Open())
         return Fail(FConnection.LastError(), 0);
     Display* dpy = FConnection.Dpy();
@@ -132,12 +143,7 @@ bool TX11ScreenGrabber::Open() {
     return true;
 }
 
-bool TX11ScreenGrabber::Prepare(int width, int height) {
-    FImage.reset();
-    FWidth = std::max(0, width);
-    FHeight = std::max(0, height);
-    if (FWidth == 0 || FHeight == 0 || !XShmQueryExtension(FConnection.Dpy()))
-        return true;
+std::unique_ptr<TX11ScreenGrabber::TImage> TX11ScreenGrabber::MakeImage() {
     Display* dpy = FConnection.Dpy();
     const int screen = DefaultScreen(dpy);
     auto image = std::make_unique<TImage>();
@@ -145,53 +151,106 @@ bool TX11ScreenGrabber::Prepare(int width, int height) {
     image->Image = XShmCreateImage(dpy, DefaultVisual(dpy, screen), DefaultDepth(dpy, screen),
                                    ZPixmap, nullptr, &image->Shm, FWidth, FHeight);
     if (!image->Image)
-        return true;
-    image->Shm.shmid =
-        shmget(IPC_PRIVATE, size_t(image->Image->bytes_per_line) * FHeight, IPC_CREAT | 0600);
+        return nullptr;
+    const size_t bytes = size_t(image->Image->bytes_per_line) * FHeight + SharedTailBytes;
+    image->Shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (image->Shm.shmid < 0)
-        return true;
-    image->Shm.shmaddr = image->Image->data =
-        static_cast<char*>(shmat(image->Shm.shmid, nullptr, 0));
+        return nullptr;
+    char* address = static_cast<char*>(shmat(image->Shm.shmid, nullptr, 0));
+    if (address != reinterpret_cast<char*>(-1))
+        image->Segment->Address = address;
+    image->Shm.shmaddr = image->Image->data = image->Segment->Address;
     image->Shm.readOnly = False;
-    bool attached =
-        image->Shm.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(dpy, &image->Shm);
+    bool attached = image->Segment->Address && XShmAttach(dpy, &image->Shm);
     // A remote server cannot attach our segment: it answers with an error.
     attached = FConnection.TakeError() == 0 && attached;
     shmctl(image->Shm.shmid, IPC_RMID, nullptr); // freed once both sides let go
-    if (!attached) {
-        if (image->Shm.shmaddr == reinterpret_cast<char*>(-1))
-            image->Shm.shmaddr = nullptr;
-        return true;
-    }
+    if (!attached)
+        return nullptr;
     image->Attached = true;
-    FImage = std::move(image);
+    return image;
+}
+
+bool TX11ScreenGrabber::Prepare(int width, int height) {
+    FImages.clear();
+    FWidth = std::max(0, width);
+    FHeight = std::max(0, height);
+    if (FWidth == 0 || FHeight == 0 || !XShmQueryExtension(FConnection.Dpy()))
+        return true;
+    if (auto image = MakeImage())
+        FImages.push_back(std::move(image));
     return true;
 }
 
 bool TX11ScreenGrabber::UsesSharedMemory() const {
-    return FImage != nullptr;
+    return !FImages.empty();
+}
+
+TX11ScreenGrabber::TImage* TX11ScreenGrabber::GrabIntoFreeImage(QPoint origin, bool* failed) {
+    *failed = false;
+    if (FImages.empty() ||
+        !QRect(QPoint(0, 0), FScreenSize).contains(QRect(origin, QSize(FWidth, FHeight))))
+        return nullptr;
+    TImage* image = nullptr;
+    for (const auto& candidate : FImages)
+        if (!candidate->Segment->Lent.load(std::memory_order_acquire)) {
+            image = candidate.get();
+            break;
+        }
+    if (!image && int(FImages.size()) < MaxSharedPictures) {
+        if (auto made = MakeImage())
+            image = FImages.emplace_back(std::move(made)).get();
+    }
+    if (!image)
+        return nullptr;
+    Display* dpy = FConnection.Dpy();
+    const bool ok =
+        XShmGetImage(dpy, FConnection.Root(), image->Image, origin.x(), origin.y(), AllPlanes);
+    const int code = FConnection.TakeReceivedError();
+    if (!ok || code) {
+        *failed = true;
+        Fail(FConnection.ErrorText(code), code ? code : BadImplementation);
+        return nullptr;
+    }
+    return image;
+}
+
+bool TX11ScreenGrabber::GrabShared(QPoint origin, std::shared_ptr<uint8_t>* picture) {
+    picture->reset();
+    if (FWidth == 0 || FHeight == 0 || FImages.empty() ||
+        FImages.front()->Image->bytes_per_line != RowBytes())
+        return true;
+    bool failed = false;
+    TImage* image = GrabIntoFreeImage(origin, &failed);
+    if (!image)
+        return !failed;
+    std::shared_ptr<TSegment> segment = image->Segment;
+    segment->Lent.store(true, std::memory_order_release);
+    *picture =
+        std::shared_ptr<uint8_t>(reinterpret_cast<uint8_t*>(segment->Address), [segment](uint8_t*) {
+            segment->Lent.store(false, std::memory_order_release);
+        });
+    return true;
 }
 
 bool TX11ScreenGrabber::Grab(QPoint origin, uint8_t* picture) {
     if (FWidth == 0 || FHeight == 0)
         return true;
-    Display* dpy = FConnection.Dpy();
     const int bpp = BytesPerPixel(FFormat);
     const int rowBytes = RowBytes();
-    const QRect wanted(origin, QSize(FWidth, FHeight));
-    const QRect part = wanted & QRect(QPoint(0, 0), FScreenSize);
-    if (FImage && part == wanted) {
-        const bool ok =
-            XShmGetImage(dpy, FConnection.Root(), FImage->Image, origin.x(), origin.y(), AllPlanes);
-        const int code = FConnection.TakeReceivedError();
-        if (!ok || code)
-            return Fail(FConnection.ErrorText(code), code ? code : BadImplementation);
-        const XImage* image = FImage->Image;
+    bool failed = false;
+    if (const TImage* shared = GrabIntoFreeImage(origin, &failed)) {
+        const XImage* image = shared->Image;
         for (int y = 0; y < FHeight; ++y)
             std::memcpy(picture + size_t(y) * rowBytes,
                         image->data + size_t(y) * image->bytes_per_line, rowBytes);
         return true;
     }
+    if (failed)
+        return false;
+    Display* dpy = FConnection.Dpy();
+    const QRect wanted(origin, QSize(FWidth, FHeight));
+    const QRect part = wanted & QRect(QPoint(0, 0), FScreenSize);
     if (part != wanted)
         std::memset(picture, 0, size_t(rowBytes) * FHeight);
     if (part.isEmpty())

@@ -18,10 +18,16 @@
 //     std::vector<uint8_t> picture(grabber.PictureSize());
 //     grabber.Grab(QPoint(100, 100), picture.data()); // rows top to bottom, no padding
 //
-// Pictures are read from the root window with XShmGetImage into one shared segment
-// prepared once; without the shared-memory extension (or on a remote server) with
-// XGetImage. Parts of the rectangle outside the screen come out as zero bytes.
-// One grabber is used by one thread at a time (it may change threads between calls).
+// Pictures are read from the root window with XShmGetImage into shared segments
+// prepared once and reused; without the shared-memory extension (or on a remote server)
+// with XGetImage. Parts of the rectangle outside the screen come out as zero bytes.
+// GrabShared lends the segment itself instead of copying out of it:
+//
+//     std::shared_ptr<uint8_t> picture;
+//     grabber.GrabShared(QPoint(100, 100), &picture); // null: use Grab
+//
+// One grabber is used by one thread at a time (it may change threads between calls); a
+// lent picture may be read and dropped on any thread, also after the grabber is gone.
 
 // The layout of a pixel as the display stores it, in memory order.
 enum TScreenPixelFormat {
@@ -78,6 +84,17 @@ public:
     // code in ErrorCode() when the server refuses.
     bool Grab(QPoint origin, uint8_t* picture);
 
+    // Grabs the rectangle at `origin` into a shared segment and lends that segment as
+    // `picture` (PictureSize() bytes, rows of RowBytes(), followed by SharedTailBytes zero
+    // bytes, writable). The segment is used again only after the last copy of `picture`
+    // is dropped. True with a null `picture` when no segment can be lent (no shared
+    // memory, rows the server pads, the rectangle not wholly on the screen, or every
+    // segment still lent): Grab then gives the picture. False as Grab.
+    bool GrabShared(QPoint origin, std::shared_ptr<uint8_t>* picture);
+    static constexpr int SharedTailBytes = 64;
+    // At most this many segments are lent at once.
+    static constexpr int MaxSharedPictures = 3;
+
     // The cursor's current image and place. False when the server has no XFixes or
     // cannot tell (LastError()).
     bool ReadCursor(TCursorImage* image);
@@ -86,15 +103,20 @@ public:
     int ErrorCode() const { return FErrorCode; }
 
 private:
+    struct TSegment;
     struct TImage;
     bool Fail(const QString& text, int code);
+    // A prepared image whose segment is not lent, made when fewer than MaxSharedPictures
+    // exist; null when there is none. Grabs the rectangle at `origin` into it.
+    TImage* GrabIntoFreeImage(QPoint origin, bool* failed);
+    std::unique_ptr<TImage> MakeImage();
     TX11Connection FConnection;
     QSize FScreenSize;
     int FBitsPerPixel = 0;
     TScreenPixelFormat FFormat = spfNone;
     std::vector<uint32_t> FPalette;
     int FWidth = 0, FHeight = 0;
-    std::unique_ptr<TImage> FImage;
+    std::vector<std::unique_ptr<TImage>> FImages; // the first made by Prepare
     bool FHasFixes = false;
     QString FLastError;
     int FErrorCode = 0;

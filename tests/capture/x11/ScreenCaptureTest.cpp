@@ -1,16 +1,21 @@
 #include "capture/ScreenCapture.h"
 #include "capture/CaptureTestSupport.h"
 #include "media/FFErrors.h"
+#include "media/YuvConvert.h"
 #include "platform/X11ScreenGrabber.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
+#include <set>
 #include <thread>
 
 namespace {
@@ -353,6 +358,114 @@ TEST_F(ScreenCapture, AnAnnouncedPauseRebasesTheClockHoweverShort) {
 }
 
 // Pixel layouts by depth, on X servers of their own.
+// Whether `address` lies in a shared-memory segment of this process (System V segments
+// show in the process's memory map as "/SYSV<key>").
+bool InSharedSegment(const void* address) {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    const auto at = quintptr(address);
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || !fields[5].startsWith("/SYSV"))
+            continue;
+        const QList<QByteArray> range = fields[0].split('-');
+        if (at >= range[0].toULongLong(nullptr, 16) && at < range[1].toULongLong(nullptr, 16))
+            return true;
+    }
+    return false;
+}
+
+TEST_F(ScreenCapture, PacketsAreTheGrabbedSegmentsItselfUntilEveryOneIsHeld) {
+    const QColor mark(0, 128, 255);
+    TColorWindow window(QRect(100, 100, 320, 240), mark);
+    ASSERT_EQ(OpenScreen("offset=100,100;framesize=320,240"), 0);
+    const auto packetIsMark = [&](const AVPacket* pkt) {
+        return IsColor(PixelAt(pkt, 320, 0, 0), mark) && IsColor(PixelAt(pkt, 320, 319, 239), mark);
+    };
+    // The job holds a packet until its picture is converted; a few may be held at once.
+    std::vector<AVPacket*> held;
+    std::set<const uint8_t*> segments;
+    for (int i = 0; i < TX11ScreenGrabber::MaxSharedPictures; ++i) {
+        ASSERT_EQ(Read(), 320 * 240 * 4);
+        EXPECT_TRUE(InSharedSegment(Pkt()->data));
+        EXPECT_TRUE(packetIsMark(Pkt()));
+        segments.insert(Pkt()->data);
+        held.push_back(FF.av_packet_clone(Pkt()));
+    }
+    EXPECT_EQ(segments.size(), size_t(TX11ScreenGrabber::MaxSharedPictures));
+    // Every segment lent: the picture is copied into a packet of its own, still right.
+    ASSERT_EQ(Read(), 320 * 240 * 4);
+    EXPECT_FALSE(InSharedSegment(Pkt()->data));
+    EXPECT_TRUE(packetIsMark(Pkt()));
+    // A dropped packet gives its segment back.
+    FF.av_packet_free(&held.back());
+    held.pop_back();
+    FF.av_packet_unref(Pkt());
+    ASSERT_EQ(Read(), 320 * 240 * 4);
+    EXPECT_TRUE(segments.count(Pkt()->data));
+    // A packet outlives the closed input: its segment stays mapped until it is dropped.
+    Close();
+    EXPECT_TRUE(InSharedSegment(held.front()->data));
+    EXPECT_TRUE(packetIsMark(held.front()));
+    for (AVPacket*& pkt : held)
+        FF.av_packet_free(&pkt);
+}
+
+TEST_F(ScreenCapture, AGrabbedScreenConvertsToYuvAsSwscaleDoes) {
+    ASSERT_TRUE(YuvLibraryInUse()) << "libyuv.so.0 could not be loaded";
+    // The screen shows a wallpaper with a window of text over it.
+    QLabel wallpaper;
+    wallpaper.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    wallpaper.setPixmap(
+        QPixmap(QStringLiteral("/usr/share/desktop-base/homeworld-theme/grub/grub-16x9.png")));
+    wallpaper.setGeometry(0, 0, 1920, 1080);
+    wallpaper.show();
+    QLabel text(
+        QStringLiteral("屏幕录像 Screen recording 0123456789 <b>粗体</b> "
+                       "<span style='color:red'>红</span> <span style='color:#00c000'>绿</span>"));
+    text.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    text.setGeometry(200, 200, 700, 40);
+    text.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&text));
+    QTest::qWait(200);
+    for (const char* options : {"", "offset=151,143;framesize=1000,556"}) {
+        SCOPED_TRACE(options);
+        ASSERT_EQ(OpenScreen(QString::fromLatin1(options)), 0);
+        ASSERT_GT(Read(), 0);
+        const int w = Par()->width, h = Par()->height;
+        AVFrame* planes[2];
+        for (AVFrame*& frame : planes) {
+            frame = FF.av_frame_alloc();
+            frame->width = w;
+            frame->height = h;
+            frame->format = AV_PIX_FMT_YUV420P;
+            ASSERT_GE(FF.av_frame_get_buffer(frame, 0), 0);
+        }
+        const auto format = AVPixelFormat(Par()->format);
+        ASSERT_TRUE(ConvertToYuv420(Pkt()->data, w * 4, format, w, h, planes[0]->data,
+                                    planes[0]->linesize));
+        SwsContext* sws =
+            FF.sws_getContext(w, h, format, w, h, AV_PIX_FMT_YUV420P,
+                              YuvScalerFlags(format, w, h, AV_PIX_FMT_YUV420P, w, h, SWS_BICUBIC),
+                              nullptr, nullptr, nullptr);
+        const uint8_t* source[4] = {Pkt()->data};
+        const int stride[4] = {w * 4};
+        FF.sws_scale(sws, source, stride, 0, h, planes[1]->data, planes[1]->linesize);
+        FF.sws_freeContext(sws);
+        int largest = 0;
+        for (int p = 0; p < 3; ++p)
+            for (int y = 0; y < (p ? (h + 1) / 2 : h); ++y)
+                for (int x = 0; x < (p ? (w + 1) / 2 : w); ++x)
+                    largest = std::max(
+                        largest, std::abs(planes[0]->data[p][y * planes[0]->linesize[p] + x] -
+                                          planes[1]->data[p][y * planes[1]->linesize[p] + x]));
+        EXPECT_LE(largest, 1);
+        for (AVFrame*& frame : planes)
+            FF.av_frame_free(&frame);
+    }
+}
+
 class ScreenDepth : public ScreenCapture {
 protected:
     // Starts Xvfb with `depth` and points $DISPLAY at it; false when it cannot start.
