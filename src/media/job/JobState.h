@@ -4,6 +4,7 @@
 // state, its files and streams, and its run state, shared by the job's source files.
 // Each file holds one stage of the way a packet takes:
 //
+//   JobState.cpp     creation and release of the state; helpers every stage shares
 //   JobOptions.cpp   the option language (a table of options), generic options, presets
 //   JobTargets.cpp   target presets ("vcd", "pal-dvd", ...)
 //   JobInput.cpp     opening inputs, reading packets, input time stamps
