@@ -1,5 +1,6 @@
 #include "media/FFEncode.h"
 
+#include "media/Event.h"
 #include "media/EventThread.h"
 #include "media/FFLoad.h"
 #include "media/FFLog.h"

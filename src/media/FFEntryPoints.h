@@ -226,6 +226,7 @@
     X(av_fast_realloc)                                                                             \
     X(av_free)                                                                                     \
     X(av_freep)                                                                                    \
+    X(av_max_alloc)                                                                                \
     X(av_strdup)                                                                                   \
     X(av_strndup)                                                                                  \
     X(av_memdup)                                                                                   \

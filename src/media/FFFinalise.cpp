@@ -1,7 +1,7 @@
 #include "media/FFFinalise.h"
 
-#include "media/FFApi.h"
 #include "media/FFErrors.h"
+#include "media/FFOwners.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,23 +21,68 @@ uint32_t BigEndian32(const unsigned char* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-// The input, output and temporary file of one pass; freed in any case.
+// The input, output and packet of one pass; freed in any case.
 struct TPass {
-    AVFormatContext* In = nullptr;
-    AVFormatContext* Out = nullptr;
-    AVPacket* Packet = nullptr;
-    ~TPass() {
-        if (Out) {
-            if (Out->pb)
-                FF.avio_closep(&Out->pb);
-            FF.avformat_free_context(Out);
-        }
-        if (In)
-            FF.avformat_close_input(&In);
-        if (Packet)
-            FF.av_packet_free(&Packet);
-    }
+    TInputContextPtr In;
+    TFormatContextPtr Out;
+    TPacketPtr Packet;
 };
+
+// Adds to the output a copy of every video, audio and subtitle stream of the input;
+// `map` says which output stream each input stream goes to (-1: none). 0 or FFmpeg's
+// error code.
+int CopyStreams(TPass& pass, std::vector<int>& map) {
+    map.assign(pass.In->nb_streams, -1);
+    for (unsigned i = 0; i < pass.In->nb_streams; ++i) {
+        const AVStream* in = pass.In->streams[i];
+        const AVMediaType type = in->codecpar->codec_type;
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO &&
+            type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        AVStream* out = FF.avformat_new_stream(pass.Out.get(), nullptr);
+        if (!out)
+            return AVERROR(ENOMEM);
+        if (const int ret = FF.avcodec_parameters_copy(out->codecpar, in->codecpar); ret < 0)
+            return ret;
+        out->codecpar->codec_tag = 0; // the writer picks the tag of its own format
+        out->time_base = in->time_base;
+        out->avg_frame_rate = in->avg_frame_rate;
+        out->r_frame_rate = in->r_frame_rate;
+        out->disposition = in->disposition;
+        FF.av_dict_copy(&out->metadata, in->metadata, 0);
+        map[i] = out->index;
+    }
+    FF.av_dict_copy(&pass.Out->metadata, pass.In->metadata, 0);
+    return 0;
+}
+
+// Copies every packet of the mapped streams. AVERROR_EOF when all are copied; a read
+// error (negative), or a write error with `writeFailed` set.
+int CopyPackets(TPass& pass, const std::vector<int>& map, bool& writeFailed) {
+    writeFailed = false;
+    AVPacket* pkt = pass.Packet.get();
+    int ret;
+    while ((ret = FF.av_read_frame(pass.In.get(), pkt)) >= 0) {
+        const int index = pkt->stream_index;
+        if (index < 0 || size_t(index) >= map.size() || map[size_t(index)] < 0) {
+            FF.av_packet_unref(pkt);
+            continue;
+        }
+        const int outIndex = map[size_t(index)];
+        FF.av_packet_rescale_ts(pkt, pass.In->streams[index]->time_base,
+                                pass.Out->streams[outIndex]->time_base);
+        pkt->stream_index = outIndex;
+        pkt->pos = -1;
+        ret = FF.av_interleaved_write_frame(pass.Out.get(), pkt); // takes the packet
+        if (ret >= 0 && pass.Out->pb->error < 0)
+            ret = pass.Out->pb->error;
+        if (ret < 0) {
+            writeFailed = true;
+            return ret;
+        }
+    }
+    return ret;
+}
 
 // Writes the file's data through to the disk, so the rename cannot outlive it.
 bool SyncFile(const QString& fileName) {
@@ -93,12 +138,14 @@ bool FinaliseFragmentedFile(const QString& fileName, QString* error) {
     const QFileInfo info(fileName);
     const QByteArray name = QFile::encodeName(info.absoluteFilePath());
     TPass pass;
-    int ret = FF.avformat_open_input(&pass.In, name.constData(), nullptr, nullptr);
+    AVFormatContext* in = nullptr;
+    int ret = FF.avformat_open_input(&in, name.constData(), nullptr, nullptr);
+    pass.In.reset(in);
     if (ret < 0)
         return failCode(ret);
     // The index of a fragmented file leaves some parameters (the picture size) to the
     // first packets.
-    if ((ret = FF.avformat_find_stream_info(pass.In, nullptr)) < 0)
+    if ((ret = FF.avformat_find_stream_info(pass.In.get(), nullptr)) < 0)
         return failCode(ret);
 
     // The temporary file: same folder (so the rename stays on one file system), hidden,
@@ -111,60 +158,30 @@ bool FinaliseFragmentedFile(const QString& fileName, QString* error) {
     temp.close();
     const QByteArray tempPath = QFile::encodeName(tempName);
 
-    ret = FF.avformat_alloc_output_context2(&pass.Out, nullptr, nullptr, name.constData());
+    AVFormatContext* out = nullptr;
+    ret = FF.avformat_alloc_output_context2(&out, nullptr, nullptr, name.constData());
+    pass.Out.reset(out);
     if (ret < 0 || !pass.Out)
         return failCode(ret < 0 ? ret : AVERROR_MUXER_NOT_FOUND);
-    std::vector<int> map(pass.In->nb_streams, -1);
-    for (unsigned i = 0; i < pass.In->nb_streams; ++i) {
-        const AVStream* in = pass.In->streams[i];
-        const AVMediaType type = in->codecpar->codec_type;
-        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO &&
-            type != AVMEDIA_TYPE_SUBTITLE)
-            continue;
-        AVStream* out = FF.avformat_new_stream(pass.Out, nullptr);
-        if (!out)
-            return failCode(AVERROR(ENOMEM));
-        if ((ret = FF.avcodec_parameters_copy(out->codecpar, in->codecpar)) < 0)
-            return failCode(ret);
-        out->codecpar->codec_tag = 0; // the writer picks the tag of its own format
-        out->time_base = in->time_base;
-        out->avg_frame_rate = in->avg_frame_rate;
-        out->r_frame_rate = in->r_frame_rate;
-        out->disposition = in->disposition;
-        FF.av_dict_copy(&out->metadata, in->metadata, 0);
-        map[i] = out->index;
-    }
-    FF.av_dict_copy(&pass.Out->metadata, pass.In->metadata, 0);
-
+    std::vector<int> map;
+    if ((ret = CopyStreams(pass, map)) < 0)
+        return failCode(ret);
     if ((ret = FF.avio_open2(&pass.Out->pb, tempPath.constData(), AVIO_FLAG_WRITE, nullptr,
                              nullptr)) < 0)
         return fail(FFErrorText(tempName, ret));
-    if ((ret = FF.avformat_write_header(pass.Out, nullptr)) < 0)
+    if ((ret = FF.avformat_write_header(pass.Out.get(), nullptr)) < 0)
         return fail(FFErrorText(tempName, ret));
 
-    pass.Packet = FF.av_packet_alloc();
+    pass.Packet.reset(FF.av_packet_alloc());
     if (!pass.Packet)
         return failCode(AVERROR(ENOMEM));
-    while ((ret = FF.av_read_frame(pass.In, pass.Packet)) >= 0) {
-        const int index = pass.Packet->stream_index;
-        if (index < 0 || size_t(index) >= map.size() || map[size_t(index)] < 0) {
-            FF.av_packet_unref(pass.Packet);
-            continue;
-        }
-        const int outIndex = map[size_t(index)];
-        FF.av_packet_rescale_ts(pass.Packet, pass.In->streams[index]->time_base,
-                                pass.Out->streams[outIndex]->time_base);
-        pass.Packet->stream_index = outIndex;
-        pass.Packet->pos = -1;
-        ret = FF.av_interleaved_write_frame(pass.Out, pass.Packet); // takes the packet
-        if (ret >= 0 && pass.Out->pb->error < 0)
-            ret = pass.Out->pb->error;
-        if (ret < 0)
-            return fail(FFErrorText(tempName, ret));
-    }
+    bool writeFailed = false;
+    ret = CopyPackets(pass, map, writeFailed);
+    if (writeFailed)
+        return fail(FFErrorText(tempName, ret));
     if (ret != AVERROR_EOF)
         return failCode(ret);
-    if ((ret = FF.av_write_trailer(pass.Out)) < 0 || (ret = pass.Out->pb->error) < 0)
+    if ((ret = FF.av_write_trailer(pass.Out.get())) < 0 || (ret = pass.Out->pb->error) < 0)
         return fail(FFErrorText(tempName, ret));
     if ((ret = FF.avio_closep(&pass.Out->pb)) < 0)
         return fail(FFErrorText(tempName, ret));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media/FFApi.h"
+#include "media/FFOwners.h"
 #include "media/FFUtils.h"
 
 #include <QImage>
@@ -72,4 +72,4 @@ QStringList SplitHookArguments(const QString& value);
 
 // Copies a picture into `copy` (allocated or grown as needed). False when memory runs
 // out.
-bool CopyPicture(AVFrame*& copy, const AVFrame* source);
+bool CopyPicture(TFramePtr& copy, const AVFrame* source);

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QImage>
 #include <QThread>
 
 #include <chrono>

@@ -334,3 +334,33 @@ TEST_F(JobOptionsTest, PrivateOptionsOfCodecsAndFormatsComeBeforeTheGenericOnes)
     EXPECT_EQ(other.LastErrMsg(), QStringLiteral("Invalid value \"lots\" for option \"bufsize\""));
     other.ClearTasks();
 }
+
+TEST_F(JobOptionsTest, RateControlOverridesThatMemoryCannotHoldFailTheOutput) {
+    TFFmpeg job(nullptr, 20);
+    job.SetExtOption(QStringLiteral("f"), QStringLiteral("lavfi"));
+    ASSERT_TRUE(job.OpenInput(TestPicture(1))) << job.LastErrMsg().toStdString();
+    job.SetExtOption(QStringLiteral("vcodec"), QStringLiteral("mpeg4"));
+    // 200000 groups need about 3 MB in one piece; no single allocation may exceed 1 MB.
+    QStringList groups;
+    for (int i = 0; i < 200000; ++i)
+        groups << QStringLiteral("%1,%1,5").arg(i);
+    job.SetExtOption(QStringLiteral("rc_override"), groups.join(u'/'));
+    struct TAllocLimit {
+        TAllocLimit() { FF.av_max_alloc(1 << 20); }
+        ~TAllocLimit() { FF.av_max_alloc(INT_MAX); }
+    };
+    int result;
+    {
+        TAllocLimit limit;
+        result = job.OpenOutput(Sandbox.File(QStringLiteral("override.mp4")), false);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(job.LastErrMsg(), QStringLiteral("new_video_stream fail: av_mallocz fail"));
+    EXPECT_EQ(job.nb_output_files(), 0);
+
+    // The same overrides fit once memory allows them.
+    job.SetExtOption(QStringLiteral("vcodec"), QStringLiteral("mpeg4"));
+    job.SetExtOption(QStringLiteral("rc_override"), QStringLiteral("0,10,5/11,20,-50"));
+    EXPECT_EQ(job.OpenOutput(Sandbox.File(QStringLiteral("override.mp4")), false), 1)
+        << job.LastErrMsg().toStdString();
+}

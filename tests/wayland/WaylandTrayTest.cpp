@@ -2,8 +2,8 @@
 // waybar panel of the test desktop) shows, with the tray menu exported over D-Bus, and
 // a main window that never hides where no tray could bring it back.
 #include "app/Startup.h"
-#include "app/state/Icons.h"
-#include "app/state/ProgramState.h"
+#include "state/Icons.h"
+#include "state/ProgramState.h"
 #include "platform/PortalScreenCast.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitToolBar.h"

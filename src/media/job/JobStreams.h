@@ -1,13 +1,19 @@
 #pragma once
 
-// The job's file and stream records, shared by the job's source files only.
+// The job's file and stream records. Each record owns the FFmpeg objects of its stage
+// (FFOwners.h); the plain pointers here (streams, filter ends) point into objects that
+// another owner frees.
 
-#include "media/FFmpeg.h"
+#include "media/FFOwners.h"
 
-#include <QByteArray>
+#include <QString>
 
-struct TCustomFFmpeg::TInputFile {
-    AVFormatContext* ctx = nullptr;
+#include <cstdint>
+#include <vector>
+
+// An opened input (JobInput.cpp).
+struct TInputFile {
+    TInputContextPtr ctx;
     bool own = false; // one of the program's own input formats
     QString name;
     bool eof_reached = false;
@@ -19,12 +25,13 @@ struct TCustomFFmpeg::TInputFile {
     int64_t duration = AV_NOPTS_VALUE; // µs
 };
 
-struct TCustomFFmpeg::TInputStream {
+// A stream of an input and its decoder (JobDecode.cpp).
+struct TInputStream {
     int file_index = 0;
-    AVStream* st = nullptr;
+    AVStream* st = nullptr; // owned by the input's context
     bool discard = true;
     bool decoding_needed = false;
-    AVCodecContext* dec = nullptr;
+    TCodecContextPtr dec;
     const AVCodec* forced = nullptr; // decoder chosen by name at open
     int64_t sample_index = 0;
     int frame_number = 0; // decoded video frames
@@ -36,19 +43,26 @@ struct TCustomFFmpeg::TInputStream {
     bool is_past_recording_time = false;
     bool flushed = false;
     bool used = false;
-    AVFrame* frame = nullptr;
+    TFramePtr frame;
     // hook copies of the decoded picture
-    AVFrame* hook_frame = nullptr;
+    TFramePtr hook_frame;
     // audio frame changes
     int last_rate = 0, last_channels = 0, last_format = -1;
 };
 
-struct TCustomFFmpeg::TOutputStream {
+// A stream of an output: its conversion (JobConvert.cpp), its encoder (JobEncode.cpp)
+// and its bit-stream filters (JobMux.cpp).
+struct TOutputStream {
+    TOutputStream() = default;
+    ~TOutputStream();
+    TOutputStream(const TOutputStream&) = delete;
+    TOutputStream& operator=(const TOutputStream&) = delete;
+
     int file_index = 0;
-    int index = 0;         // stream index in its output
-    int source_index = -1; // input stream feeding it in the current part
-    int part = 0;          // join part this record serves
-    AVStream* st = nullptr;
+    int index = 0;          // stream index in its output
+    int source_index = -1;  // input stream feeding it in the current part
+    int part = 0;           // join part this record serves
+    AVStream* st = nullptr; // owned by the output's context
     AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
     bool encoding_needed = false;
     bool stream_copy = false;
@@ -56,11 +70,11 @@ struct TCustomFFmpeg::TOutputStream {
     int frame_number = 0;
     int64_t sync_opts = 0; // next frame (video, in frame intervals) or sample (audio)
     const AVCodec* codec = nullptr;
-    AVCodecContext* enc = nullptr;
+    TCodecContextPtr enc;
     bool encoder_opened = false;
     int64_t last_mux_dts = AV_NOPTS_VALUE; // in st->time_base
     int64_t copy_time = 0;                 // µs reached by stream copy
-    std::vector<AVBSFContext*> bsfs;
+    std::vector<TBSFContextPtr> bsfs;
 
     // wanted settings from the option state when the stream was created
     int width = 0, height = 0;
@@ -81,32 +95,31 @@ struct TCustomFFmpeg::TOutputStream {
     int sync_method = -1; // video sync in force for this output
 
     // video path
-    SwsContext* sws = nullptr;
-    int sws_w = 0, sws_h = 0, sws_fmt = -1;
-    AVFrame* scaled = nullptr;
-    AVFilterGraph* graph = nullptr;
-    AVFilterContext* buffersrc = nullptr;
-    AVFilterContext* buffersink = nullptr;
+    TSwsContextPtr sws;
+    TFramePtr scaled;
+    TFilterGraphPtr graph;
+    AVFilterContext* buffersrc = nullptr;  // owned by graph
+    AVFilterContext* buffersink = nullptr; // owned by graph
     int graph_w = 0, graph_h = 0, graph_fmt = -1;
-    AVFrame* filtered = nullptr;
+    TFramePtr filtered;
     int in_w = 0, in_h = 0, in_fmt = -1; // last picture seen, to report changes
 
     // audio path
-    SwrContext* swr = nullptr;
+    TSwrContextPtr swr;
     int swr_rate = 0, swr_fmt = -1;
     AVChannelLayout swr_layout{};
-    AVAudioFifo* fifo = nullptr;
-    AVFrame* audio_frame = nullptr;
+    TAudioFifoPtr fifo;
+    TFramePtr audio_frame;
     int frame_size = 0;
     bool audio_started = false; // sync_opts holds the time of the first sound sample
 
     // Added to this stream's packet times alone, for a writer that cannot store negative
-    // times (set from the first packet; see WritePacket).
+    // times (set from the first packet; see ShiftNegativeStart).
     int64_t ts_shift = 0;
     bool ts_shift_known = false;
 
-    AVFrame* out_hook = nullptr; // the output hooks' copy of the picture
-    AVPacket* pkt = nullptr;
+    TFramePtr out_hook; // the output hooks' copy of the picture
+    TPacketPtr pkt;
     int64_t bytes = 0;
     float last_quality = -1;
 
@@ -114,8 +127,9 @@ struct TCustomFFmpeg::TOutputStream {
     int64_t OutputTime() const;
 };
 
-struct TCustomFFmpeg::TOutputFile {
-    AVFormatContext* ctx = nullptr;
+// An output file (JobMux.cpp).
+struct TOutputFile {
+    TFormatContextPtr ctx; // closes the file it opened
     QString name;
     int ost_index = 0; // first of its streams in the output stream table
     int nb_streams = 0;
@@ -124,9 +138,14 @@ struct TCustomFFmpeg::TOutputFile {
     int64_t limit_filesize = 0;
     int video_sync_method = -1;
     bool header_written = false;
-    bool io_open = false;
 };
 
-// Throws FFmpegException with a printf-formatted message.
-[[noreturn]] void FFRaise(const char* format, ...) __attribute__((format(printf, 1, 2)));
-QString FFFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+struct TStreamMap {
+    int FileIndex, StreamIndex, SyncFileIndex, SyncStreamIndex;
+};
+
+struct TMetaDataMap {
+    int FileIndex;
+    char Type;
+    int Index;
+};
