@@ -2,12 +2,12 @@
 // waybar panel of the test desktop) shows, with the tray menu exported over D-Bus, and
 // a main window that never hides where no tray could bring it back.
 #include "app/Startup.h"
-#include "state/Icons.h"
-#include "state/ProgramState.h"
 #include "platform/PortalScreenCast.h"
 #include "recording/RecordingPage.h"
 #include "recording/UnitToolBar.h"
 #include "recording/x11/RecordingMedia.h"
+#include "state/Icons.h"
+#include "state/ProgramState.h"
 #include "support/Sandbox.h"
 #include "support/ScriptedPrompts.h"
 
