@@ -11,10 +11,6 @@
 
 namespace {
 
-QByteArray Utf8(const QString& text) {
-    return text.toUtf8();
-}
-
 // Links "[in] <filters> [out]" between the graph's buffer source and sink.
 int ParseFilters(TOutputStream& ost) {
     TFilterInOutPtr outputs(FF.avfilter_inout_alloc());

@@ -13,10 +13,6 @@ extern "C" {
 
 namespace {
 
-QByteArray Utf8(const QString& text) {
-    return text.toUtf8();
-}
-
 // "start,end,q" groups separated by "/"; a negative q is a quality factor in percent.
 void SetRcOverride(AVCodecContext* enc, const QString& text) {
     const QStringList groups = text.split(QLatin1Char('/'));

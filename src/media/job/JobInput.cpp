@@ -9,10 +9,6 @@
 
 namespace {
 
-QByteArray Utf8(const QString& text) {
-    return text.toUtf8();
-}
-
 // The open-time watch of an input or output: registers the job's interrupt check and
 // starts the read clock; the destructor stops the clock and unregisters.
 class TOpenWatch {

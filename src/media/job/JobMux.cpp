@@ -8,10 +8,6 @@
 
 namespace {
 
-QByteArray Utf8(const QString& text) {
-    return text.toUtf8();
-}
-
 // Clears the flag when the write it guards has ended, also by an exception.
 struct TMuxing {
     bool& Flag;

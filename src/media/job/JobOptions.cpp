@@ -27,10 +27,6 @@ void SetLastOptionError(const QString& text) {
     GLastOptionError = text;
 }
 
-QByteArray Utf8(const QString& text) {
-    return text.toUtf8();
-}
-
 bool ToBool(const QString& value) {
     return value != QLatin1String("0");
 }

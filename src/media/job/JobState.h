@@ -26,6 +26,7 @@
 #include "media/job/JobOptions.h"
 #include "media/job/JobStreams.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -43,6 +44,11 @@ class TPreviewer;
 // Throws FFmpegException with a printf-formatted message.
 [[noreturn]] void FFRaise(const char* format, ...) __attribute__((format(printf, 1, 2)));
 QString FFFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A text for FFmpeg's UTF-8 C strings.
+inline QByteArray Utf8(const QString& text) {
+    return text.toUtf8();
+}
 
 // Microseconds of a monotonic clock (av_gettime_relative).
 int64_t JobNow();
