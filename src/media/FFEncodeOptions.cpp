@@ -92,8 +92,11 @@ TOutputOptions OutputOptionsFromText(const QString& text) {
         {"FrameOutputHook", &TOutputOptions::FrameOutputHook},
         {"Join", &TOutputOptions::Join}};
     QStringList rest;
-    for (const auto& [name, value] : ParseOptionLines(text)) {
-        const auto isName = [&name](const auto& entry) { return SameName(name, entry.first); };
+    for (const auto& line : ParseOptionLines(text)) {
+        const auto& [name, value] = line;
+        const auto isName = [&line](const auto& entry) {
+            return SameName(line.first, entry.first);
+        };
         const auto* flag = std::find_if(std::begin(switches), std::end(switches), isName);
         int64_t t;
         int bits;
