@@ -13,6 +13,7 @@
 
 #include "media/FFLog.h"
 #include "media/InterruptCB.h"
+#include "media/MainThread.h"
 
 #include <chrono>
 
@@ -21,8 +22,16 @@ namespace {
 // Packets a worker may hold ready: a few seconds of sound, enough to bridge the time one
 // picture takes without the sound running far ahead of the pictures.
 constexpr size_t QueueLimit = 128;
-// How often a waiting thread looks at the job's stop, which comes without a signal.
+// How often the worker, waiting for room, looks at the job's stop, which comes without a
+// signal.
 constexpr auto StopPoll = std::chrono::milliseconds(10);
+
+// Wakes the loop waiting for `worker`: it waits serving the main thread's calls (see
+// WriteSoundPacket).
+void Notify(TSoundWorker& worker) {
+    worker.changed.notify_all();
+    WakeMainThreadWaiters();
+}
 
 } // namespace
 
@@ -67,6 +76,8 @@ void TJob::StartSoundWorkers() {
                 FInputStreams[size_t(ost->source_index)]->file_index == int(i))
                 ost->sound = worker.get();
         FSoundWorkers.push_back(std::move(worker));
+        FFLogger().Log(nullptr, llVerbose,
+                       "Input #%d is decoded and encoded on a thread of its own", int(i));
     }
     for (auto& worker : FSoundWorkers) {
         TSoundWorker* w = worker.get();
@@ -100,7 +111,7 @@ void TJob::RunSoundWorker(TSoundWorker& worker) {
         std::lock_guard lock(worker.lock);
         worker.ended = true;
     }
-    worker.changed.notify_all();
+    Notify(worker);
 }
 
 bool TJob::ReadSoundInput(TSoundWorker& worker, AVPacket* pkt) {
@@ -166,15 +177,19 @@ void TJob::QueueSoundPacket(TOutputStream& ost, AVPacket* pkt) {
         std::lock_guard lock(worker.lock);
         worker.packets.push_back({&ost, std::move(copy)});
     }
-    worker.changed.notify_all();
+    Notify(worker);
 }
 
 int TJob::WriteSoundPacket(TSoundWorker& worker, bool waitWhileBroken) {
+    // The loop may run on the main thread (a job started without a thread), and the
+    // worker may wait for it there (a log line): the wait serves the main thread's calls.
+    WaitServingMainThreadCalls([&] {
+        std::lock_guard lock(worker.lock);
+        return !worker.packets.empty() || worker.ended || (!waitWhileBroken && FBroken);
+    });
     TSoundWorker::TQueued next;
     {
-        std::unique_lock lock(worker.lock);
-        while (worker.packets.empty() && !worker.ended && (waitWhileBroken || !FBroken))
-            worker.changed.wait_for(lock, StopPoll);
+        std::lock_guard lock(worker.lock);
         if (worker.packets.empty()) {
             if (!worker.ended)
                 return 0;
@@ -202,10 +217,15 @@ void TJob::EndSoundWorkers(bool write) {
         worker->changed.notify_all();
     }
     for (auto& worker : FSoundWorkers) {
-        if (write && worker->thread.joinable())
+        if (!worker->thread.joinable())
+            continue;
+        if (write)
             while (WriteSoundPacket(*worker, true) > 0) {
             }
-        if (worker->thread.joinable())
-            worker->thread.join();
+        WaitServingMainThreadCalls([&] {
+            std::lock_guard lock(worker->lock);
+            return worker->ended;
+        });
+        worker->thread.join();
     }
 }
