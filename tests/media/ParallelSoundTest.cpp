@@ -41,18 +41,6 @@ protected:
     }
 };
 
-// The decoded stream `map` ("0:a", "0:v") of a file as raw bytes.
-QByteArray Decoded(const QString& path, const QString& map) {
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                   QStringLiteral("-map"), map, QStringLiteral("-f"),
-                   map.endsWith(u'a') ? QStringLiteral("s16le") : QStringLiteral("rawvideo"),
-                   QStringLiteral("-")});
-    process.waitForFinished(60000);
-    return process.readAllStandardOutput();
-}
-
 } // namespace
 
 // The same job with one thread and with the sound on its own gives the same file
@@ -72,8 +60,8 @@ TEST_F(ParallelSoundTest, TheSoundOnItsOwnThreadGivesTheSameSamplesAndPictures) 
             job.StartConvert(false);
             ASSERT_TRUE(job.Finished()) << suffix << job.FatalMessage().toStdString();
             EXPECT_EQ(RanOnItsOwnThread(), parallel) << suffix;
-            sound[parallel] = Decoded(out, QStringLiteral("0:a"));
-            pictures[parallel] = Decoded(out, QStringLiteral("0:v"));
+            sound[parallel] = DecodedStream(out, QStringLiteral("0:a"));
+            pictures[parallel] = DecodedStream(out, QStringLiteral("0:v"));
         }
         // The whole song (6 s of 44.1 kHz stereo 16-bit samples, give or take a frame).
         EXPECT_NEAR(double(sound[0].size()) / (44100 * 4), 6.0, 0.1) << suffix;

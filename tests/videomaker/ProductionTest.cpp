@@ -295,16 +295,6 @@ TEST_F(Production, TheSongOnItsOwnThreadMakesTheSameVideo) {
     SetLyrics(QStringLiteral("[00:00.00]first row\r\n[00:02.00]second row\r\n"
                              "[00:05.00]third row\r\n"));
     BuildRowTimes();
-    // The decoded stream `map` of a file as raw bytes.
-    auto decoded = [](const QString& path, const QString& map, const QString& format) {
-        QProcess process;
-        process.start(QStringLiteral("ffmpeg"),
-                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                       QStringLiteral("-map"), map, QStringLiteral("-f"), format,
-                       QStringLiteral("-")});
-        process.waitForFinished(60000);
-        return process.readAllStandardOutput();
-    };
     for (const char* suffix : {"mp4", "avi"}) {
         QByteArray sound[2], pictures[2];
         for (const bool parallel : {false, true}) {
@@ -316,10 +306,8 @@ TEST_F(Production, TheSongOnItsOwnThreadMakesTheSameVideo) {
             ASSERT_TRUE(Asked.Messages.isEmpty()) << Asked.Messages.value(0).Text.toStdString();
             EXPECT_EQ(log.Lines().filter(QStringLiteral("on a thread of its own")).size(),
                       parallel ? 1 : 0);
-            sound[parallel] =
-                decoded(dialog.FileName(), QStringLiteral("0:a"), QStringLiteral("s16le"));
-            pictures[parallel] =
-                decoded(dialog.FileName(), QStringLiteral("0:v"), QStringLiteral("rawvideo"));
+            sound[parallel] = DecodedStream(dialog.FileName(), QStringLiteral("0:a"));
+            pictures[parallel] = DecodedStream(dialog.FileName(), QStringLiteral("0:v"));
         }
         EXPECT_NEAR(double(sound[0].size()) / (44100 * 4), 7.3, 0.1) << suffix;
         EXPECT_EQ(pictures[0].size(), 15 * 320 * 240 * 3 / 2) << suffix;
