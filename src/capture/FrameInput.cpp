@@ -24,6 +24,9 @@ struct TFrameInputState {
     int Num;
     int64_t Clock; // 1,000,000 per picture
     TFrameInputAdapter* Adapter;
+    // The packets' memory, used again once the job has done with a picture: a picture
+    // is copied into memory that is already mapped.
+    AVBufferPool* Pool;
 };
 
 // n × mul / div rounded to the nearest whole number (halves away from zero).
@@ -59,6 +62,21 @@ QImage::Format DepthImageFormat(int bpp) {
     default:
         return QImage::Format_ARGB32; // bytes B, G, R, A on little-endian machines
     }
+}
+
+// A packet of `size` bytes (and zeroed padding) from the state's pool; false without
+// memory.
+bool NewPacket(TFrameInputState* state, AVPacket* pkt, int size) {
+    if (state->Pool == nullptr)
+        state->Pool = FF.av_buffer_pool_init(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE, nullptr);
+    AVBufferRef* buffer = state->Pool ? FF.av_buffer_pool_get(state->Pool) : nullptr;
+    if (buffer == nullptr)
+        return false;
+    pkt->buf = buffer;
+    pkt->data = buffer->data;
+    pkt->size = size;
+    std::memset(pkt->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    return true;
 }
 
 void ReleasePicture(TFrameInputState* state) {
@@ -264,7 +282,7 @@ int TFrameInputAccess::RaiseFrameEvent(TFrameInputState* state, AVPacket* pkt) {
 int TFrameInputAccess::ReadPacket(AVFormatContext* s, AVPacket* pkt) {
     auto* state = static_cast<TFrameInputState*>(s->priv_data);
     TInputFrameInfo& info = state->Info;
-    if (FF.av_new_packet(pkt, info.BytesPerFrame) < 0)
+    if (!NewPacket(state, pkt, info.BytesPerFrame))
         return AVERROR(ENOMEM);
     state->Packet = pkt;
 
@@ -340,6 +358,7 @@ int TFrameInputAccess::ReadPacket(AVFormatContext* s, AVPacket* pkt) {
 int TFrameInputAccess::ReadClose(AVFormatContext* s) {
     auto* state = static_cast<TFrameInputState*>(s->priv_data);
     ReleasePicture(state);
+    FF.av_buffer_pool_uninit(&state->Pool); // freed when the last packet is
     TFrameInputAdapter* adapter = state->Adapter;
     if (adapter != nullptr && adapter->OnReadClose)
         adapter->Trigger([adapter] {

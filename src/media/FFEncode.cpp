@@ -317,6 +317,7 @@ int TCustomEncoder::AddTask(const QString& AFileName, const TInputOptions* AOpti
     }
     auto job = std::make_unique<TFFmpeg>(this, CustomMaxFiles);
     job->Verbose = Verbose;
+    job->ParallelSound = ParallelSound;
     job->SetPostHooks((F->Preview ? phPreview : 0u) | (F->PreviewBitmap ? phBitmap : 0u));
     ConnectJob(job.get());
     try {

@@ -153,6 +153,8 @@ public:
     bool HaltOnInvalidOption = true;
     int ReadTimeout = 10000;
     int Verbose = 1;
+    // For the jobs of tasks added from here on (TCustomFFmpeg::ParallelSound).
+    bool ParallelSound = true;
     void* UserData = nullptr;
 
     QString LastErrMsg() const;

@@ -373,6 +373,9 @@
     X(av_buffer_alloc)                                                                             \
     X(av_buffer_allocz)                                                                            \
     X(av_buffer_create)                                                                            \
+    X(av_buffer_pool_init)                                                                         \
+    X(av_buffer_pool_get)                                                                          \
+    X(av_buffer_pool_uninit)                                                                       \
     X(av_buffer_ref)                                                                               \
     X(av_buffer_unref)                                                                             \
     X(av_audio_fifo_alloc)                                                                         \

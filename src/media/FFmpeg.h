@@ -133,6 +133,10 @@ public:
     bool HaltOnInvalidOption = true;
     int VideoHookBitsPixel = 24;
     int Verbose = 1;
+    // A sound file that feeds encoders alone (the song of a lyrics video) is read,
+    // decoded and encoded on a thread of its own beside the job's other inputs; off,
+    // the job's one thread does everything. The output's content is the same.
+    bool ParallelSound = true;
 
     TJobProgressEvent OnProgress;
     TJobTerminateEvent OnTerminate;

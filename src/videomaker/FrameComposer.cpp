@@ -208,6 +208,15 @@ bool TFrameComposer::LoadPhoto(const QString& pic, const QImage& canvas) {
     return true;
 }
 
+bool TFrameComposer::MayDraw(qint64 t) const {
+    const TVideoProject& p = VideoProject();
+    if (ForceRedraw)
+        return true;
+    if (!p.Photos.isEmpty() && ChoosePhoto(t) != FLastPhoto)
+        return true;
+    return !p.Rows.isEmpty() && CurrentRow(t) != FLastRow;
+}
+
 bool TFrameComposer::ComposeFrame(QImage& canvas, qint64 t) {
     const TVideoProject& p = VideoProject();
     bool drawn = false;

@@ -50,6 +50,10 @@ public:
     // `canvas` is of the video size and already filled with the background colour. True
     // when it drew; false when nothing changed (the caller keeps its last picture).
     bool ComposeFrame(QImage& canvas, qint64 t);
+    // False when ComposeFrame(t) would not draw because neither the photo nor the current
+    // row changed: the caller keeps its last picture without making a canvas. (True does
+    // not promise a drawing: a photo may turn out undecodable.)
+    bool MayDraw(qint64 t) const;
 
     const QStringList& PhotoOrder() const { return FPhotoOrder; }
     // The picture errors of the photos that could not be decoded since the last reset,

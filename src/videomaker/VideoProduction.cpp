@@ -12,6 +12,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -39,6 +40,28 @@ QString VideoSizeText(const TVideoMakeSettings& s) {
 QString WithMp4Extension(const QString& path) {
     const QFileInfo info(path);
     return info.path() + u'/' + info.completeBaseName() + QStringLiteral(".mp4");
+}
+
+// Stretches `frame` over the whole canvas. A canvas of the frame's own size takes its
+// rows as they are, converted to the canvas's byte order in one pass: the same pixels
+// the painter would draw, without its conversions to and from 32 bits per pixel.
+void PutOnCanvas(QPainter* canvas, QImage& frame, const TInputFrameInfo* info) {
+    QPaintDevice* device = canvas->device();
+    auto* target =
+        device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
+    const QImage::Format format = target ? target->format() : QImage::Format_Invalid;
+    if (target && target->size() == frame.size() &&
+        (format == QImage::Format_BGR888 || format == QImage::Format_RGB888 ||
+         format == QImage::Format_RGB32)) {
+        frame.convertTo(format);
+        if (frame.format() == format) {
+            const qsizetype bytes = std::min(frame.bytesPerLine(), target->bytesPerLine());
+            for (int y = 0; y < frame.height(); ++y)
+                std::memcpy(target->scanLine(y), frame.constScanLine(y), size_t(bytes));
+            return;
+        }
+    }
+    canvas->drawImage(QRect(0, 0, info->Width, info->Height), frame);
 }
 
 } // namespace
@@ -206,10 +229,14 @@ bool TVideoProduction::Start(const QString& fileName, QString* error, bool h264)
 
 int TVideoProduction::FIAReadFrameCanvas(QPainter* canvas, TInputFrameInfo* frameInfo) {
     if (frameInfo->TimeStamp < FSongDuration) {
+        // Most pictures show what the one before showed (a row lasts seconds): the
+        // canvas keeps it, and no new picture is made for them.
+        if (!FrameComposer().MayDraw(frameInfo->TimeStamp))
+            return 0;
         QImage frame = MakeFrameCanvas();
         // A frame where nothing changed keeps the previous picture on the canvas.
         if (FrameComposer().ComposeFrame(frame, frameInfo->TimeStamp))
-            canvas->drawImage(QRect(0, 0, frameInfo->Width, frameInfo->Height), frame);
+            PutOnCanvas(canvas, frame, frameInfo);
         return 0;
     }
     if (OnInputEnded)

@@ -75,6 +75,19 @@ inline TProbe ProbeFile(const QString& path) {
     return probe;
 }
 
+// The decoded stream `map` ("0:a", "0:v") of a file as raw bytes, decoded by the ffmpeg
+// tool: sound as 16-bit samples, pictures in their own pixel format.
+inline QByteArray DecodedStream(const QString& path, const QString& map) {
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                   QStringLiteral("-map"), map, QStringLiteral("-f"),
+                   map.endsWith(u'a') ? QStringLiteral("s16le") : QStringLiteral("rawvideo"),
+                   QStringLiteral("-")});
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
 // lavfi sources made at test time.
 inline QString TestPicture(int seconds, int rate = 25,
                            const QString& size = QStringLiteral("320x240")) {

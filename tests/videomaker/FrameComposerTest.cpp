@@ -47,10 +47,13 @@ protected:
         EXPECT_TRUE(img.save(path, "PNG"));
         return path;
     }
-    // The frame at `t` as a caller makes it: fresh canvas, then the composer.
+    // The frame at `t` as a caller makes it: fresh canvas, then the composer. Whenever it
+    // draws, MayDraw said so beforehand (the production skips the frame otherwise).
     bool Frame(qint64 t, QImage* out = nullptr) {
         QImage canvas = MakeFrameCanvas();
+        const bool may = FComposer.MayDraw(t);
         const bool drew = FComposer.ComposeFrame(canvas, t);
+        EXPECT_TRUE(may || !drew) << "drew at " << t << " after MayDraw said no";
         if (out)
             *out = canvas;
         return drew;
@@ -235,12 +238,17 @@ TEST_F(Composer, AmpersandsAndClipping) {
 TEST_F(Composer, NoRedrawWhenNothingChanged) {
     SetLyrics(S("[00:01.00]a\r\n[00:02.00]b\r\n"));
     FComposer.ResetComposer();
-    EXPECT_TRUE(Frame(500000));   // first call always draws (row -1)
-    EXPECT_FALSE(Frame(500000));  // same moment
+    EXPECT_TRUE(FComposer.MayDraw(500000));
+    EXPECT_TRUE(Frame(500000)); // first call always draws (row -1)
+    EXPECT_FALSE(FComposer.MayDraw(500000));
+    EXPECT_FALSE(Frame(500000)); // same moment
+    EXPECT_FALSE(FComposer.MayDraw(1000000));
     EXPECT_FALSE(Frame(1000000)); // still row -1 because of the half-frame shift
-    EXPECT_TRUE(Frame(1500000));  // row 0
+    EXPECT_TRUE(FComposer.MayDraw(1500000));
+    EXPECT_TRUE(Frame(1500000)); // row 0
     EXPECT_FALSE(Frame(1500000));
     FComposer.ForceRedraw = true;
+    EXPECT_TRUE(FComposer.MayDraw(1500000));
     EXPECT_TRUE(Frame(1500000));
     EXPECT_FALSE(FComposer.ForceRedraw);
     EXPECT_FALSE(Frame(1500000));

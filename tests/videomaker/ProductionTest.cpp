@@ -288,6 +288,34 @@ TEST_F(Production, ASongMakesItsWholeVideo) {
     EXPECT_GT(CountNear(decoded, Yellow, 60), yellow / 2);
 }
 
+// The song is decoded and encoded on a thread of its own beside the composed pictures;
+// the video is the one a single thread makes: the same samples and the same pictures.
+TEST_F(Production, TheSongOnItsOwnThreadMakesTheSameVideo) {
+    VideoProject().SetAudioFile(Song(QStringLiteral("song.mp3"), 7.3));
+    SetLyrics(QStringLiteral("[00:00.00]first row\r\n[00:02.00]second row\r\n"
+                             "[00:05.00]third row\r\n"));
+    BuildRowTimes();
+    for (const char* suffix : {"mp4", "avi"}) {
+        QByteArray sound[2], pictures[2];
+        for (const bool parallel : {false, true}) {
+            TFmConvert dialog;
+            dialog.SetFileName(Box.File(QLatin1String(parallel ? "two." : "one.") + suffix));
+            dialog.Production().Encoder().ParallelSound = parallel;
+            TLogCapture log;
+            Produce(dialog);
+            ASSERT_TRUE(Asked.Messages.isEmpty()) << Asked.Messages.value(0).Text.toStdString();
+            EXPECT_EQ(log.Lines().filter(QStringLiteral("on a thread of its own")).size(),
+                      parallel ? 1 : 0);
+            sound[parallel] = DecodedStream(dialog.FileName(), QStringLiteral("0:a"));
+            pictures[parallel] = DecodedStream(dialog.FileName(), QStringLiteral("0:v"));
+        }
+        EXPECT_NEAR(double(sound[0].size()) / (44100 * 4), 7.3, 0.1) << suffix;
+        EXPECT_EQ(pictures[0].size(), 15 * 320 * 240 * 3 / 2) << suffix;
+        EXPECT_TRUE(sound[0] == sound[1]) << suffix << ": the sound differs";
+        EXPECT_TRUE(pictures[0] == pictures[1]) << suffix << ": the pictures differ";
+    }
+}
+
 TEST_F(Production, EachFormatUsesItsCodecs) {
     VideoProject().SetAudioFile(Song(QStringLiteral("s.wav"), 3));
     SetLyrics(QStringLiteral("[00:00.50]row\r\n"));

@@ -148,6 +148,11 @@ void TJob::ProcessAudio(TInputStream& ist, AVFrame* frame) {
 }
 
 void TJob::FlushInputFile(int fileIndex) {
+    FlushDecoders(fileIndex);
+    FlushFilters(fileIndex);
+}
+
+void TJob::FlushDecoders(int fileIndex) {
     const TInputFile& file = *FInputFiles[size_t(fileIndex)];
     for (int i = 0; i < file.nb_streams; ++i) {
         TInputStream& ist = *FInputStreams[size_t(file.ist_index + i)];
@@ -156,5 +161,4 @@ void TJob::FlushInputFile(int fileIndex) {
             ist.flushed = true;
         }
     }
-    FlushFilters(fileIndex);
 }

@@ -388,25 +388,31 @@ void TJob::EncodeFrame(TOutputStream& ost, AVFrame* frame) {
         if (!video)
             ShiftNegativeStart(ost, pkt);
         pkt->stream_index = ost.index;
-        WritePacket(ost, pkt);
+        if (ost.sound)
+            QueueSoundPacket(ost, pkt); // the loop writes it
+        else
+            WritePacket(ost, pkt);
     }
     if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
         FFRaise(video ? "Video encoding failed" : "Audio encoding failed");
 }
 
 void TJob::FlushEncoders() {
-    for (auto& ostPtr : FOutputStreams) {
-        TOutputStream& ost = *ostPtr;
-        if (!ost.encoder_opened)
-            continue;
-        if (ost.type == AVMEDIA_TYPE_AUDIO) {
-            FlushResampler(ost);
-            DrainAudioFifo(ost, true);
-        }
-        if (ost.type == AVMEDIA_TYPE_VIDEO || ost.type == AVMEDIA_TYPE_AUDIO) {
-            if (ost.type == AVMEDIA_TYPE_AUDIO && ost.frame_number == 0)
-                continue;
+    // A sound worker has flushed its streams itself.
+    for (auto& ost : FOutputStreams)
+        if (!ost->sound)
+            FlushEncoder(*ost);
+}
+
+void TJob::FlushEncoder(TOutputStream& ost) {
+    if (!ost.encoder_opened)
+        return;
+    if (ost.type == AVMEDIA_TYPE_AUDIO) {
+        FlushResampler(ost);
+        DrainAudioFifo(ost, true);
+        if (ost.frame_number > 0)
             EncodeFrame(ost, nullptr);
-        }
+    } else if (ost.type == AVMEDIA_TYPE_VIDEO) {
+        EncodeFrame(ost, nullptr);
     }
 }

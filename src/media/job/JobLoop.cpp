@@ -115,15 +115,16 @@ void TJob::WaitWhilePaused() {
     // The inputs are told about the pause, also one that has already ended while a read
     // was waiting: a live source starts its clock afresh when reading goes on, so the
     // pause leaves no gap in the recording, however short it was.
+    // (A sound worker's input is its own; its worker waits when its queue is full.)
     lock.unlock();
     for (const auto& file : FInputFiles)
-        if (file->ctx)
+        if (file->ctx && !file->sound)
             FF.av_read_pause(file->ctx.get());
     lock.lock();
     FPauseChanged.wait(lock, [&] { return !FPaused || FBroken; });
     lock.unlock();
     for (const auto& file : FInputFiles)
-        if (file->ctx)
+        if (file->ctx && !file->sound)
             FF.av_read_play(file->ctx.get());
 }
 
@@ -148,11 +149,14 @@ int TJob::NextInputFile(bool& done) {
             continue;
         TInputStream& ist = *FInputStreams[size_t(ost->source_index)];
         TInputFile& file = *FInputFiles[size_t(ist.file_index)];
-        if (ist.is_past_recording_time || file.no_packet)
+        // The streams of a sound worker's input are the worker's: the loop goes by what
+        // it has written of them, and by the end of the worker's packets.
+        const bool own = !file.sound;
+        if ((own && ist.is_past_recording_time) || file.no_packet)
             continue;
         const int64_t opts = ost->OutputTime();
         if (!file.eof_reached) {
-            if (ist.pts < iptsMin) {
+            if (own && ist.pts < iptsMin) {
                 iptsMin = ist.pts;
                 if (FInputSync)
                     fileIndex = ist.file_index;
@@ -163,7 +167,7 @@ int TJob::NextInputFile(bool& done) {
                     fileIndex = ist.file_index;
             }
         }
-        if (ost->frame_number >= ost->max_frames) {
+        if (own && ost->frame_number >= ost->max_frames) {
             done = true;
             return -1;
         }
@@ -231,6 +235,12 @@ void TJob::Transcode() {
     std::unique_ptr<TInterruptRegistration> registration;
     if (!IsMainThread())
         registration = std::make_unique<TInterruptRegistration>(this, &TranscodeInterruptProc);
+    // Whatever ends the loop, no sound worker outlives it.
+    struct TWorkersEnd {
+        TJob& Job;
+        ~TWorkersEnd() { Job.EndSoundWorkers(false); }
+    } workersEnd{*this};
+    StartSoundWorkers();
 
     TPacketPtr packet(FF.av_packet_alloc());
     if (!packet)
@@ -260,6 +270,14 @@ void TJob::Transcode() {
 
         TInputFile& file = *FInputFiles[size_t(fileIndex)];
         FFileIndex = fileIndex;
+        if (file.sound) {
+            const int written = WriteSoundPacket(*file.sound, false);
+            if (written < 0 && !EndOfInput(fileIndex))
+                break;
+            if (written > 0 && JobNow() - FLastReport > FOwner.ReportInterval)
+                ReportProgress(false);
+            continue;
+        }
         const int ret = ReadPacket(file, pkt);
         if (ret == AVERROR(EAGAIN)) {
             file.no_packet = true;
@@ -303,8 +321,14 @@ void TJob::Transcode() {
 
     // From here on nothing may be interrupted: the trailer must reach the file.
     registration.reset();
+    FinishOutputs();
+}
+
+void TJob::FinishOutputs() {
+    EndSoundWorkers(true); // they have flushed their own stages
     for (size_t i = 0; i < FInputFiles.size(); ++i)
-        FlushInputFile(int(i));
+        if (!FInputFiles[i]->sound)
+            FlushInputFile(int(i));
     FlushEncoders();
     WriteTrailers();
     ReportProgress(true);

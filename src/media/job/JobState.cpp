@@ -66,7 +66,7 @@ TOutputStream::~TOutputStream() {
 }
 
 int64_t TOutputStream::OutputTime() const {
-    if (stream_copy || !enc)
+    if (stream_copy || !enc || sound)
         return copy_time;
     if (type == AVMEDIA_TYPE_VIDEO)
         return FF.av_rescale_q(sync_opts, enc->time_base, AV_TIME_BASE_Q);
@@ -87,7 +87,8 @@ TJob::~TJob() = default;
 
 void TJob::FreeAll() {
     // Every record owns its FFmpeg objects: dropping the records frees them, outputs
-    // before the inputs they read from.
+    // before the inputs they read from. The sound workers have ended with the loop.
+    FSoundWorkers.clear();
     FOutputStreams.clear();
     FOutputFiles.clear();
     FInputStreams.clear();

@@ -15,11 +15,13 @@
 //   JobEncode.cpp    encoders: frames into packets
 //   JobMux.cpp       outputs: streams, headers, writing packets, stream copy, trailers
 //   JobLoop.cpp      the conversion loop that drives the stages; start, stop, pause
+//   JobSound.cpp     sound inputs read, decoded and encoded on threads of their own
 //   JobProgress.cpp  progress reports
 //
 // Everything here runs on the thread that runs the conversion, except the open calls
-// and setters (the controlling thread) and Pause/Resume/Stop, which use the atomics and
-// the pause lock.
+// and setters (the controlling thread), Pause/Resume/Stop, which use the atomics and
+// the pause lock, and the sound workers (JobSound.cpp), which own their input and the
+// streams it feeds while they run.
 
 #include "media/Event.h"
 #include "media/FFmpeg.h"
@@ -120,6 +122,7 @@ struct TJob {
     std::vector<std::unique_ptr<TInputStream>> FInputStreams;
     std::vector<std::unique_ptr<TOutputFile>> FOutputFiles;
     std::vector<std::unique_ptr<TOutputStream>> FOutputStreams; // all outputs, in order
+    std::vector<std::unique_ptr<TSoundWorker>> FSoundWorkers;   // while the loop runs
 
     // --- job state ---
     int FMaxFiles;
@@ -203,6 +206,8 @@ struct TJob {
     void ProcessVideo(TInputStream& ist, AVFrame* frame);
     void ProcessAudio(TInputStream& ist, AVFrame* frame);
     void FlushInputFile(int fileIndex);
+    // What the input's decoders still hold, decoded and passed on.
+    void FlushDecoders(int fileIndex);
 
     // --- conversion (JobConvert.cpp) ---
     void DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* frame, int64_t pts);
@@ -243,6 +248,7 @@ struct TJob {
     void DrainAudioFifo(TOutputStream& ost, bool flush);
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);
     void FlushEncoders();
+    void FlushEncoder(TOutputStream& ost);
 
     // --- output (JobMux.cpp) ---
     int OpenOutput(const QString& fileName, bool join);
@@ -274,6 +280,9 @@ struct TJob {
     bool StartConvert(bool useThread);
     void Conversion();
     void Transcode();
+    // After the loop: the packets still to come, the flush of every stage, the trailers
+    // and the last report.
+    void FinishOutputs();
     // The input to read next, -1 when none is ready; `done` when reading is over.
     int NextInputFile(bool& done);
     // The end of an input; false when the loop ends with it.
@@ -288,6 +297,27 @@ struct TJob {
     void WaitWhilePaused();
     void FreeAll();
     static bool TranscodeInterruptProc(void* sender);
+
+    // --- sound workers (JobSound.cpp) ---
+    // Whether the input may go to a sound worker: a file of sound streams alone that
+    // feed encoders of sound alone.
+    bool SoundWorkerFits(int fileIndex) const;
+    // Starts a worker for every input that fits, when the job has another input.
+    void StartSoundWorkers();
+    void RunSoundWorker(TSoundWorker& worker);
+    // The worker's reading: false when it ended early (a stop, the recording time).
+    bool ReadSoundInput(TSoundWorker& worker, AVPacket* pkt);
+    // Waits while the worker's queue is full; false when reading is to end.
+    bool WaitForRoom(TSoundWorker& worker);
+    // Hands an encoded packet of a worker's stream to the loop (worker thread).
+    void QueueSoundPacket(TOutputStream& ost, AVPacket* pkt);
+    // Writes the worker's next packet: 1 written, 0 none yet (the job is stopping),
+    // -1 the input has ended. Raises what ended the worker early.
+    int WriteSoundPacket(TSoundWorker& worker, bool waitWhileBroken);
+    // Ends reading in every worker, writes the packets they still make, and joins them;
+    // with `write` false (an error ends the job) the packets are dropped.
+    void EndSoundWorkers(bool write);
+    static bool SoundInterruptProc(void* sender);
 
     // --- progress (JobProgress.cpp) ---
     void ReportProgress(bool last);

@@ -8,8 +8,37 @@
 
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+struct TJob;
+struct TOutputStream;
+
+// A sound input that a thread of its own reads, decodes, resamples and encodes
+// (JobSound.cpp). The packets its encoders make wait in `packets` until the conversion
+// loop writes them; everything else of that input and of the streams it feeds belongs
+// to the worker while it runs.
+struct TSoundWorker {
+    struct TQueued {
+        TOutputStream* ost = nullptr;
+        TPacketPtr pkt;
+    };
+    TJob* job = nullptr;
+    int file_index = 0;
+    std::thread thread;
+    std::atomic<bool> stop{false}; // the loop wants no more reading
+    std::mutex lock;               // guards what follows
+    std::condition_variable changed;
+    std::deque<TQueued> packets;
+    bool ended = false;       // every packet of the input is in `packets`
+    std::exception_ptr error; // what ended the worker early, for the loop to raise
+};
 
 // An opened input (JobInput.cpp).
 struct TInputFile {
@@ -23,6 +52,7 @@ struct TInputFile {
     int64_t ts_offset = 0; // µs
     std::vector<double> ts_scale;
     int64_t duration = AV_NOPTS_VALUE; // µs
+    TSoundWorker* sound = nullptr;     // the worker that reads this input, if any
 };
 
 // A stream of an input and its decoder (JobDecode.cpp).
@@ -117,6 +147,10 @@ struct TOutputStream {
     // times (set from the first packet; see ShiftNegativeStart).
     int64_t ts_shift = 0;
     bool ts_shift_known = false;
+
+    // The worker that encodes this stream, if any: its packets reach the output through
+    // the worker's queue, and copy_time holds the end of the last one written.
+    TSoundWorker* sound = nullptr;
 
     TFramePtr out_hook; // the output hooks' copy of the picture
     TPacketPtr pkt;
