@@ -2,7 +2,10 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 struct TPulseCaptureState {
@@ -19,6 +22,18 @@ struct TPulseCaptureState {
     bool Closing = false;
     bool LostCalled = false;
     std::vector<uint8_t> Silence; // stands in for sound the server left out
+    // The pieces' recording times. The server's timing reports may not agree with the
+    // sound it sends just after the stream starts, while the source changes its latency
+    // to the one asked (by as much as a quarter second), nor whenever another stream
+    // makes it change again. The sound itself comes without a gap, so a piece's time is
+    // its place in the stream plus an offset that follows the reports only slowly, as
+    // far as the two clocks (the source's and the system's) can drift apart; until the
+    // reports have settled, the offset follows them at once.
+    int64_t Frames = 0;     // frames read so far
+    int64_t Offset = 0;     // a piece's recording time less its place in the stream
+    int64_t LastReport = 0; // the offset the last report gave
+    int AgreeingPieces = 0; // pieces in a row whose reports settled
+    std::atomic<bool> Settled{false};
     std::string SourceName;
     std::string Error;
 };
@@ -35,6 +50,41 @@ int64_t NowUs() {
 
 int64_t FramesToUs(int64_t frames, int rate) {
     return frames * 1000000 / rate;
+}
+
+// Reports that place the pieces to within this of the one before, and no more than
+// SettledLatencyUs before they are read, have settled...
+constexpr int64_t TimingAgreementUs = 1000;
+constexpr int64_t SettledLatencyUs = 50000;
+// ...once this many pieces in a row show it.
+constexpr int SettledPieces = 10;
+// Open waits at most this long for them.
+constexpr int64_t SettleWaitUs = 1000000;
+// How fast the offset follows the reports once settled: 1 ms a second, far more than
+// two sound clocks drift apart.
+constexpr double OffsetSlew = 0.001;
+
+// When the first frame of a piece of `frames` about to be read was recorded, given the
+// time the server's reports give.
+int64_t PieceTime(TState& state, int64_t reported, int frames) {
+    const int rate = state.Format.SampleRate;
+    const int64_t place = FramesToUs(state.Frames, rate);
+    const int64_t report = reported - place;
+    if (!state.Settled) {
+        const bool agrees = state.Frames > 0 &&
+                            std::abs(report - state.LastReport) <= TimingAgreementUs &&
+                            NowUs() - reported <= SettledLatencyUs;
+        state.AgreeingPieces = agrees ? state.AgreeingPieces + 1 : 0;
+        state.Offset = report;
+        if (state.AgreeingPieces >= SettledPieces)
+            state.Settled = true;
+    } else {
+        const auto most = int64_t(OffsetSlew * double(FramesToUs(frames, rate))) + 1;
+        state.Offset += std::clamp(report - state.Offset, -most, most);
+    }
+    state.LastReport = report;
+    state.Frames += frames;
+    return state.Offset + place;
 }
 
 // On the loop's thread: the stream or the connection is gone without Close.
@@ -82,8 +132,8 @@ void Readable(pa_stream* stream, size_t, void* userdata) {
         size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
             return;
-        const int64_t recorded = RecordedAt(state, stream, bytes);
         const int frames = int(bytes / size_t(state.FrameBytes));
+        const int64_t recorded = PieceTime(state, RecordedAt(state, stream, bytes), frames);
         if (!data) { // a hole: sound the server left out
             state.Silence.assign(bytes, state.Format.Bits == 8 ? 0x80 : 0);
             data = state.Silence.data();
@@ -210,6 +260,11 @@ bool TPulseCapture::Open(const std::string& source, const TFormat& format, TRece
     pa_threaded_mainloop_lock(state.Loop);
     const bool ok = ConnectStream(state, source);
     pa_threaded_mainloop_unlock(state.Loop);
+    // Sound read while the server's timing reports still settle would be placed wrongly
+    // (by as much as a quarter second when the source lowers its latency): the recording
+    // begins once they agree. The pieces meanwhile go to the receiver as always.
+    for (int64_t waited = 0; ok && !state.Settled && waited < SettleWaitUs; waited += 5000)
+        std::this_thread::sleep_for(std::chrono::microseconds(5000));
     if (!ok) {
         const std::string error = state.Error;
         Close();
