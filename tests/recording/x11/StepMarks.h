@@ -121,16 +121,17 @@ public:
     bool Started() { return FPlayer.waitForStarted(); }
     // Whether pacat has reported the track's time yet.
     bool Timed() const { return !FStarts.empty(); }
-    // The clock's time when the track's moment `t` (seconds) was played.
+    // The clock's time when the track's moment `t` (seconds) was played, from the
+    // reports of the half second around it: the player may have fallen behind (the
+    // machine was loaded) and played the track later since.
     double PlayedAt(double t) const {
-        double start = 1e9;
-        for (const auto& [at, began] : FStarts)
-            if (std::abs(at - t) <= 3)
+        double start = 1e9, anywhere = 1e9;
+        for (const auto& [at, began] : FStarts) {
+            anywhere = std::min(anywhere, began);
+            if (std::abs(at - t) <= 0.25)
                 start = std::min(start, began);
-        if (start == 1e9)
-            for (const auto& [at, began] : FStarts)
-                start = std::min(start, began);
-        return start + t;
+        }
+        return (start < 1e9 ? start : anywhere) + t;
     }
 
 private:
