@@ -34,6 +34,7 @@ struct TPulseCaptureState {
     int64_t LastReport = 0; // the offset the last report gave
     int AgreeingPieces = 0; // pieces in a row whose reports settled
     std::atomic<bool> Settled{false};
+    std::atomic<int64_t> FirstPieceUs{0}; // when the first piece came (the server may wait)
     std::string SourceName;
     std::string Error;
 };
@@ -58,8 +59,9 @@ constexpr int64_t TimingAgreementUs = 1000;
 constexpr int64_t SettledLatencyUs = 50000;
 // ...once this many pieces in a row show it.
 constexpr int SettledPieces = 10;
-// Open waits at most this long for them.
+// Open waits at most this long for them after the first piece, and this long in all.
 constexpr int64_t SettleWaitUs = 1000000;
+constexpr int64_t OpenWaitUs = 3000000;
 // How fast the offset follows the reports once settled: 1 ms a second, far more than
 // two sound clocks drift apart.
 constexpr double OffsetSlew = 0.001;
@@ -70,6 +72,8 @@ int64_t PieceTime(TState& state, int64_t reported, int frames) {
     const int rate = state.Format.SampleRate;
     const int64_t place = FramesToUs(state.Frames, rate);
     const int64_t report = reported - place;
+    if (state.Frames == 0)
+        state.FirstPieceUs = NowUs();
     if (!state.Settled) {
         const bool agrees = state.Frames > 0 &&
                             std::abs(report - state.LastReport) <= TimingAgreementUs &&
@@ -263,7 +267,9 @@ bool TPulseCapture::Open(const std::string& source, const TFormat& format, TRece
     // Sound read while the server's timing reports still settle would be placed wrongly
     // (by as much as a quarter second when the source lowers its latency): the recording
     // begins once they agree. The pieces meanwhile go to the receiver as always.
-    for (int64_t waited = 0; ok && !state.Settled && waited < SettleWaitUs; waited += 5000)
+    const int64_t opened = NowUs();
+    while (ok && !state.Settled && NowUs() - opened < OpenWaitUs &&
+           !(state.FirstPieceUs > 0 && NowUs() - state.FirstPieceUs >= SettleWaitUs))
         std::this_thread::sleep_for(std::chrono::microseconds(5000));
     if (!ok) {
         const std::string error = state.Error;

@@ -50,10 +50,10 @@ public:
 
     // Connects to the server ($PULSE_SERVER or the session's) and starts recording from
     // `source` (empty: the default recording device, $PULSE_SOURCE when set). Returns
-    // once the server's timing reports have settled (at most a second; they may not
-    // agree with the sound at first, while the source changes its latency). False, with
-    // Error() saying why, when there is no server, no such source or the format is
-    // refused. Call once. Not thread-safe.
+    // once the server's timing reports have settled (they may not agree with the sound
+    // at first, while the source changes its latency): at most a second after the first
+    // piece came, three in all. False, with Error() saying why, when there is no server,
+    // no such source or the format is refused. Call once. Not thread-safe.
     bool Open(const std::string& source, const TFormat& format, TReceiver receiver,
               TLostHandler lost);
 
