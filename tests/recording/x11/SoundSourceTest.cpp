@@ -69,9 +69,10 @@ protected:
 };
 
 // Each choice records the right tone or tones: the microphone's alone, the output's
-// alone, or both in one track. Tones are told apart by their levels at the two
-// frequencies over the second second of the sound (the first may begin with sound the
-// recording device held before the recording).
+// alone, or both in one track, and a pause in the middle leaves the sound as long as the
+// pictures. Tones are told apart by their levels at the two frequencies over the second
+// second of the sound (the first may begin with sound the recording device held before
+// the recording).
 TEST_F(SoundSourceTest, EachSourceRecordsItsTones) {
     const struct {
         TSoundSource Source;
@@ -79,10 +80,13 @@ TEST_F(SoundSourceTest, EachSourceRecordsItsTones) {
     } cases[] = {{ssMicrophone, true, false}, {ssSystem, false, true}, {ssBoth, true, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.Source));
-        const QString file = Record(QStringLiteral("s%1.mp4").arg(int(c.Source)), c.Source, 5000);
+        const QString file =
+            Record(QStringLiteral("s%1.mp4").arg(int(c.Source)), c.Source, 5000, 1000);
         EXPECT_EQ(Probe(file, "stream=codec_type"), QStringLiteral("video\naudio"));
         const std::vector<int16_t> sound = DecodeSound(file);
         ASSERT_GE(sound.size(), size_t(ToneRate * 2));
+        EXPECT_NEAR(double(sound.size()) / ToneRate,
+                    Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15, 0.3);
         const double microphone =
             ToneLevel(sound, ToneRate, ToneRate, TPulseSoundServer::MicrophoneHz);
         const double output = ToneLevel(sound, ToneRate, ToneRate, TPulseSoundServer::OutputHz);
