@@ -7,18 +7,28 @@
 #include "media/Event.h"
 #include "media/FFLoad.h"
 #include "media/SDLLoader.h"
+#include "platform/PulseCapture.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
+
+// A packet of the recording device's sound waiting for the monitor's sound of the same
+// moments (both sources).
+struct TPendingPacket {
+    AVPacket* Packet = nullptr;
+    int64_t RecordedUs = 0; // when its first frame was recorded (steady clock)
+    int Frames = 0;         // frames recorded for it (the packet may hold a few more or fewer)
+};
 
 // The per-open state; the zero-filled record FFmpeg allocates holds a pointer to it.
 struct TWaveCaptureState {
@@ -34,10 +44,13 @@ struct TWaveCaptureState {
     int block_align = 4;
     int B = 0; // bytes per capture buffer
 
-    // The device: an SDL capture device filling the handed buffers in turn.
+    // The device: an SDL capture device (the recording device alone) or a stream of the
+    // sound server (the monitor, or both sources) filling the handed buffers in turn.
     TSDLLoader Sdl;
     bool SdlInitialised = false;
     std::atomic<SDL_AudioDeviceID> device_handle{0};
+    std::unique_ptr<TPulseCapture> Pulse;
+    std::atomic<bool> pulse_lost{false}; // the server's stream ended
     std::vector<uint8_t> buffers[2];
     std::recursive_mutex DeviceLock; // guards the three fields below
     std::deque<int> Handed;          // buffers the device holds, in the order given
@@ -49,18 +62,20 @@ struct TWaveCaptureState {
     std::atomic<bool>* pause_flag = nullptr;
     std::atomic<bool>* lost_flag = nullptr; // set when the device goes away
     // Keeps the sound in step with the system clock that times the pictures; used by
-    // the device callback only.
+    // the device's thread only.
     TSoundClock Clock{44100};
 
-    // Both sources: the output's monitor as a second device, its sound waiting until a
-    // buffer of the first comes back and takes it in.
-    std::atomic<SDL_AudioDeviceID> second_handle{0};
-    std::mutex SecondLock;            // guards the three fields below
+    // Both sources: the output's monitor as a second stream. Its sound waits in a queue,
+    // and each packet of the first waits until the queue holds the monitor's sound of the
+    // same moments, found by the times both were recorded.
+    std::unique_ptr<TPulseCapture> Second;
+    std::mutex SecondLock;            // guards the four fields below
     std::vector<uint8_t> SecondQueue; // its recorded sound, oldest first
-    TSoundClock SecondClock{44100};   // used by the second device's callback
-    std::vector<int> SecondLevels;    // queued frames at the last takes (up to a second)
-    TSoundMixer Mixer;                // used by the first device's callback only
-    std::atomic<bool> second_gone{false};
+    int64_t SecondFrontUs = 0;        // when the queue's first frame was recorded
+    std::deque<TPendingPacket> Pending;
+    TSoundMixer Mixer;
+    std::atomic<bool> second_lost{false}; // its stream ended
+    std::atomic<bool> second_gone{false}; // ... and that was reported
 
     std::mutex QueueLock;
     TEvent DataEvent;
@@ -87,69 +102,128 @@ int64_t NowUs() {
         .count();
 }
 
-// The second device's period in sample frames: short, so its sound is never more than
-// a few milliseconds from where the first device's is.
-constexpr int SecondPeriod = 256;
+int64_t FramesToUs(const TWaveCaptureState& w, int64_t frames) {
+    return frames * 1000000 / w.sample_rate;
+}
 
-// SDL's callback of the second device (both sources), on SDL's audio thread: queues its
-// sound, kept in step with the system's clock, for the first device's buffers. Sound
-// before the first read and while paused is thrown away as the first device's is.
-void SDLCALL SecondDeviceCallback(void* userdata, Uint8* stream, int len) {
-    auto& w = *static_cast<TWaveCaptureState*>(userdata);
+int64_t UsToFrames(const TWaveCaptureState& w, int64_t us) {
+    return us >= 0 ? (us * w.sample_rate + 500000) / 1000000
+                   : -((-us * w.sample_rate + 500000) / 1000000);
+}
+
+// How long a packet of the first source waits for the monitor's sound of its moments
+// before it goes on with what there is (the monitor is late or stalled).
+constexpr int64_t MixWaitUs = 200000;
+// The monitor's sound is placed within this of the first source's: closer is not
+// measurable from the server's timing reports.
+constexpr double MixQuietSeconds = 0.002;
+// Past this the monitor's sound is moved at once (sound left out, or silence put in);
+// below it the difference is worked off by stretching, as the sound clock does.
+constexpr double MixJumpSeconds = 0.02;
+constexpr double MixMaxStretch = 0.02;
+
+void QueuePacket(TWaveCaptureState& w, AVPacket* packet) {
+    std::lock_guard lock(w.QueueLock);
+    w.Queue.push_back(packet);
+    w.DataEvent.SetEvent();
+}
+
+// Adds to a pending packet the monitor's sound recorded at the same moments. The queue's
+// first frame is matched to the packet's first by their recording times: sound recorded
+// earlier is left out and a late start is filled with silence, a small difference is
+// worked off by taking a few frames more or fewer (at most 2 %), and the monitor's
+// frames are stretched to the packet's length like the first source's. Missing sound
+// (the monitor is late or gone) mixes as silence. SecondLock is held.
+void MixPending(TWaveCaptureState& w, const TPendingPacket& p) {
+    const int outFrames = p.Packet->size / w.block_align;
+    int64_t queued = int64_t(w.SecondQueue.size()) / w.block_align;
+    if (queued == 0 || outFrames == 0) {
+        w.SecondQueue.clear();
+        return;
+    }
+    // Positive: the queue begins with sound recorded before the packet's.
+    const int64_t behind = UsToFrames(w, p.RecordedUs - w.SecondFrontUs);
+    int64_t take = p.Frames, lead = 0;
+    if (std::abs(behind) > MixJumpSeconds * w.sample_rate) {
+        if (behind > 0) {
+            const int64_t drop = std::min(behind, queued);
+            w.SecondQueue.erase(w.SecondQueue.begin(),
+                                w.SecondQueue.begin() + std::ptrdiff_t(drop * w.block_align));
+            w.SecondFrontUs += FramesToUs(w, drop);
+            queued -= drop;
+            FF.av_log(w.log_context, AV_LOG_DEBUG, "monitor sound %d frames behind, dropped\n",
+                      int(drop));
+        } else {
+            lead = std::min<int64_t>(-behind, p.Frames);
+            take = p.Frames - lead;
+        }
+    } else if (std::abs(behind) > MixQuietSeconds * w.sample_rate) {
+        const auto most = int64_t(MixMaxStretch * p.Frames);
+        take = p.Frames + std::clamp(behind, -most, most);
+    }
+    take = std::min(take, queued);
+    std::vector<uint8_t> other(size_t(outFrames) * size_t(w.block_align), w.bits == 8 ? 128 : 0);
+    const int leadOut = p.Frames > 0 ? int(lead * outFrames / p.Frames) : 0;
+    if (take > 0) {
+        const int expected = outFrames - leadOut;
+        StretchFrames(w.SecondQueue.data(), int(take),
+                      other.data() + size_t(leadOut) * size_t(w.block_align), expected, w.channels,
+                      w.bits);
+        w.SecondQueue.erase(w.SecondQueue.begin(),
+                            w.SecondQueue.begin() + std::ptrdiff_t(take * w.block_align));
+        w.SecondFrontUs += FramesToUs(w, take);
+    }
+    w.Mixer.Mix(p.Packet->data, other.data(), outFrames * w.channels, w.bits);
+}
+
+// Hands on, oldest first, every pending packet whose moments the monitor's queue covers,
+// or that has waited long enough, or all of them once the monitor is gone or `flush`
+// asks so. SecondLock is held.
+void MixReady(TWaveCaptureState& w, bool flush = false) {
+    const int64_t now = NowUs();
+    while (!w.Pending.empty()) {
+        const TPendingPacket& p = w.Pending.front();
+        const int64_t end = p.RecordedUs + FramesToUs(w, p.Frames);
+        const int64_t covered =
+            w.SecondFrontUs + FramesToUs(w, int64_t(w.SecondQueue.size()) / w.block_align);
+        if (!flush && !w.second_lost && covered < end && now - end < MixWaitUs)
+            return;
+        if (!w.second_lost)
+            MixPending(w, p);
+        QueuePacket(w, p.Packet);
+        w.Pending.pop_front();
+    }
+}
+
+// Sound of the monitor (both sources), on its stream's thread: queued for the first
+// source's packets. Sound before the first read and while paused is thrown away as the
+// first source's is.
+void SecondRecorded(TWaveCaptureState& w, const uint8_t* data, int frames, int64_t recordedUs) {
     if (w.stopped)
         return;
     std::lock_guard lock(w.SecondLock);
     if (!w.started || (w.pause_flag && w.pause_flag->load())) {
         w.SecondQueue.clear();
-        w.SecondLevels.clear();
-        w.SecondClock.Skip();
         return;
     }
-    const int frames = len / w.block_align;
-    const int deliver = w.SecondClock.Deliver(NowUs(), frames);
-    const size_t old = w.SecondQueue.size();
-    w.SecondQueue.resize(old + size_t(deliver) * size_t(w.block_align));
-    StretchFrames(stream, frames, w.SecondQueue.data() + old, deliver, w.channels, w.bits);
-    // Nobody has taken the sound for a second: the first device has stopped.
+    w.SecondQueue.insert(w.SecondQueue.end(), data, data + size_t(frames) * size_t(w.block_align));
+    // The newest report of the server places the whole queue.
+    const int64_t queued = int64_t(w.SecondQueue.size()) / w.block_align;
+    w.SecondFrontUs = recordedUs + FramesToUs(w, frames - queued);
+    // Nobody has taken the sound for a second: the first source has stopped.
     const size_t most = size_t(w.sample_rate) * size_t(w.block_align);
-    if (w.SecondQueue.size() > most)
-        w.SecondQueue.erase(w.SecondQueue.begin(), w.SecondQueue.end() - std::ptrdiff_t(most));
-}
-
-// Adds the second device's queued sound to `frames` frames of the first's at `data`.
-// The queue holds what the second device recorded since the last take: about as much
-// as the first device's buffer, plus up to one period of its own. When it has held more
-// at every take of the last second, the second device's sound lags by the surplus,
-// which is dropped. Missing sound (the device is late or gone) mixes as silence.
-void MixSecond(TWaveCaptureState& w, uint8_t* data, int frames) {
-    std::lock_guard lock(w.SecondLock);
-    const int queued = int(w.SecondQueue.size() / size_t(w.block_align));
-    w.SecondLevels.push_back(queued - frames);
-    const size_t window = size_t(std::max(1, w.sample_rate / std::max(1, frames)));
-    if (w.SecondLevels.size() >= window) {
-        const int lag =
-            *std::min_element(w.SecondLevels.begin(), w.SecondLevels.end()) - SecondPeriod;
-        if (lag > 0) {
-            w.SecondQueue.erase(w.SecondQueue.begin(),
-                                w.SecondQueue.begin() + std::ptrdiff_t(lag) * w.block_align);
-            FF.av_log(w.log_context, AV_LOG_DEBUG, "monitor sound %d frames behind, dropped\n",
-                      lag);
-        }
-        w.SecondLevels.clear();
+    if (w.SecondQueue.size() > most) {
+        const size_t drop = w.SecondQueue.size() - most;
+        w.SecondQueue.erase(w.SecondQueue.begin(), w.SecondQueue.begin() + std::ptrdiff_t(drop));
+        w.SecondFrontUs += FramesToUs(w, int64_t(drop) / w.block_align);
     }
-    const size_t bytes = size_t(frames) * size_t(w.block_align);
-    const size_t take = std::min(bytes, w.SecondQueue.size());
-    std::vector<uint8_t> other(bytes, w.bits == 8 ? 128 : 0);
-    if (take > 0)
-        std::memcpy(other.data(), w.SecondQueue.data(), take);
-    w.SecondQueue.erase(w.SecondQueue.begin(), w.SecondQueue.begin() + std::ptrdiff_t(take));
-    w.Mixer.Mix(data, other.data(), frames * w.channels, w.bits);
+    MixReady(w);
 }
 
 // Hands buffer[current] to the device.
 bool AddBuffer(TWaveCaptureState& w) {
     std::lock_guard lock(w.DeviceLock);
-    if (w.device_handle == 0) {
+    if (w.device_handle == 0 && !w.Pulse) {
         FF.av_log(w.log_context, AV_LOG_DEBUG, "WaveHandle is invalid.\n");
         return false;
     }
@@ -158,8 +232,9 @@ bool AddBuffer(TWaveCaptureState& w) {
     return true;
 }
 
-// A buffer came back from the device with `n` bytes recorded; it is buffer[current].
-void DataReturned(TWaveCaptureState& w, int n) {
+// A buffer came back from the device with `n` bytes recorded, the last of them at
+// `endUs`; it is buffer[current].
+void DataReturned(TWaveCaptureState& w, int n, int64_t endUs) {
     AVFormatContext* s = w.log_context;
     if (n == 0) {
         AddBuffer(w);
@@ -176,49 +251,44 @@ void DataReturned(TWaveCaptureState& w, int n) {
         return;
     }
     const int frames = n / w.block_align;
-    const int deliver = w.Clock.Deliver(NowUs(), frames);
+    const int deliver = w.Clock.Deliver(endUs, frames);
     if (deliver == 0) { // sound left out to catch up with the clock
         AddBuffer(w);
         return;
     }
+    AVPacket* node = FF.av_packet_alloc();
     const char* error = nullptr;
-    {
-        std::lock_guard lock(w.QueueLock);
-        AVPacket* node = FF.av_packet_alloc();
-        if (!node)
-            error = "av_mallocz() error\n";
-        else if (FF.av_new_packet(node, deliver * w.block_align) < 0) {
-            FF.av_packet_free(&node);
-            error = "av_new_packet() error\n";
-        }
-        if (!error) {
-            StretchFrames(w.buffers[w.current].data(), frames, node->data, deliver, w.channels,
-                          w.bits);
-            if (w.source == 2)
-                MixSecond(w, node->data, deliver);
-            w.Queue.push_back(node);
-        } else {
-            w.stopped = true;
-        }
-        w.DataEvent.SetEvent();
+    if (!node)
+        error = "av_mallocz() error\n";
+    else if (FF.av_new_packet(node, deliver * w.block_align) < 0) {
+        FF.av_packet_free(&node);
+        error = "av_new_packet() error\n";
     }
     if (error) {
+        w.stopped = true;
+        w.DataEvent.SetEvent();
         FF.av_log(s, AV_LOG_ERROR, "%s", error);
         return; // the buffer stays with us: the source has stopped
+    }
+    StretchFrames(w.buffers[w.current].data(), frames, node->data, deliver, w.channels, w.bits);
+    if (w.source == 2) {
+        std::lock_guard lock(w.SecondLock);
+        w.Pending.push_back({node, endUs - FramesToUs(w, frames), frames});
+        MixReady(w);
+    } else {
+        QueuePacket(w, node);
     }
     AddBuffer(w);
 }
 
-// SDL's callback, on SDL's audio thread: records into the handed buffers in turn.
-void SDLCALL DeviceCallback(void* userdata, Uint8* stream, int len) {
-    auto& w = *static_cast<TWaveCaptureState*>(userdata);
-    if (w.stopped)
-        return;
+// Copies `len` bytes of recorded sound into the handed buffers in turn; the last byte
+// was recorded at `endUs`. Each filled buffer goes back with the time of its own end.
+void Record(TWaveCaptureState& w, const uint8_t* stream, int len, int64_t endUs) {
     std::lock_guard lock(w.DeviceLock);
     while (len > 0 && !w.stopped && !w.Handed.empty()) {
         if (w.B == 0) { // empty buffers: every return holds nothing
             w.Handed.pop_front();
-            DataReturned(w, 0);
+            DataReturned(w, 0, endUs);
             return;
         }
         const int n = std::min(len, w.B - w.Fill);
@@ -229,24 +299,32 @@ void SDLCALL DeviceCallback(void* userdata, Uint8* stream, int len) {
         if (w.Fill == w.B) {
             w.Handed.pop_front();
             w.Fill = 0;
-            DataReturned(w, w.B);
+            DataReturned(w, w.B, endUs - FramesToUs(w, len / w.block_align));
         }
     }
+}
+
+// SDL's callback, on SDL's audio thread: its sound has just been recorded.
+void SDLCALL DeviceCallback(void* userdata, Uint8* stream, int len) {
+    auto& w = *static_cast<TWaveCaptureState*>(userdata);
+    if (!w.stopped)
+        Record(w, stream, len, NowUs());
 }
 
 void CloseDevice(TWaveCaptureState& w) {
     w.log_context = nullptr;
     w.stopped = true;
     const SDL_AudioDeviceID first = w.device_handle.exchange(0);
-    const SDL_AudioDeviceID second = w.second_handle.exchange(0);
-    if (first || second) {
+    if (first || w.Pulse || w.Second) {
         // Closing waits for a running callback, which may itself wait for the main thread
         // to deliver a log line: close on a helper thread and keep serving meanwhile.
         TEvent closed;
-        std::thread closer([&w, first, second, &closed] {
-            for (const SDL_AudioDeviceID dev : {first, second})
-                if (dev)
-                    w.Sdl.Api().SDL_CloseAudioDevice(dev);
+        std::thread closer([&w, first, &closed] {
+            if (first)
+                w.Sdl.Api().SDL_CloseAudioDevice(first);
+            for (std::unique_ptr<TPulseCapture>* capture : {&w.Pulse, &w.Second})
+                if (*capture)
+                    (*capture)->Close();
             closed.SetEvent();
         });
         closed.WaitServing();
@@ -256,25 +334,32 @@ void CloseDevice(TWaveCaptureState& w) {
         w.Sdl.Api().SDL_QuitSubSystem(SDL_INIT_AUDIO);
         w.SdlInitialised = false;
     }
+    for (TPendingPacket& p : w.Pending)
+        FF.av_packet_free(&p.Packet);
+    w.Pending.clear();
     for (AVPacket*& packet : w.Queue)
         FF.av_packet_free(&packet);
     w.Queue.clear();
 }
 
-// Noticed on reads: SDL has given the device up (it was unplugged or its server died).
-// The sound recorded before stays queued for reading.
+// Noticed on reads: the device is gone (it was unplugged or its server died). The sound
+// recorded before stays queued for reading.
 void CheckDeviceLost(TWaveCaptureState& w) {
-    const SDL_AudioDeviceID second = w.second_handle;
-    if (second && !w.second_gone && !w.stopped &&
-        w.Sdl.Api().SDL_GetAudioDeviceStatus(second) == SDL_AUDIO_STOPPED) {
+    if (w.second_lost && !w.second_gone && !w.stopped) {
         FF.av_log(w.log_context, AV_LOG_WARNING,
                   "The monitor of the sound output is gone; the recording device goes on.\n");
         w.second_gone = true;
     }
     const SDL_AudioDeviceID dev = w.device_handle;
-    if (dev && !w.stopped && w.Sdl.Api().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
+    const bool gone =
+        w.pulse_lost || (dev && w.Sdl.Api().SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED);
+    if (gone && !w.stopped) {
         FF.av_log(w.log_context, AV_LOG_INFO, "waveIn device closed.\n");
         FF.av_log(w.log_context, AV_LOG_WARNING, "The sound recording device is gone.\n");
+        {
+            std::lock_guard lock(w.SecondLock);
+            MixReady(w, true);
+        }
         w.stopped = true;
         if (w.lost_flag)
             *w.lost_flag = true;
@@ -300,95 +385,31 @@ int ReturnPacket(AVPacket* packet, AVPacket* pkt) {
     return pkt->size;
 }
 
-// The names of SDL's recording devices.
-std::vector<std::string> RecordingDevices(const TSDLApi& sdl) {
-    std::vector<std::string> names;
-    const int count = sdl.SDL_GetNumAudioDevices(1);
-    for (int i = 0; i < count; ++i)
-        if (const char* name = sdl.SDL_GetAudioDeviceName(i, 1))
-            names.emplace_back(name);
-    return names;
-}
-
-// Starts SDL's sound with monitors of output devices listed among the recording devices
-// or not.
-bool InitSound(AVFormatContext* s, TWaveCaptureState& w, bool monitors) {
-    const TSDLApi& sdl = w.Sdl.Api();
-    sdl.SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, monitors ? "1" : "0");
-    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
-        return false;
-    }
-    w.SdlInitialised = true;
-    return true;
-}
-
-// Finds the monitor of the default output device among SDL's recording devices: the
-// devices that are listed only with monitors are monitors, and of several the one whose
-// name holds the default output's ("Monitor of <output>" in the sound server's
-// language) is its monitor. Leaves SDL's sound started with monitors listed.
-bool FindOutputMonitor(AVFormatContext* s, TWaveCaptureState& w, std::string& monitor) {
-    const TSDLApi& sdl = w.Sdl.Api();
-    if (!InitSound(s, w, false))
-        return false;
-    const std::vector<std::string> plain = RecordingDevices(sdl);
-    std::string output;
-    char* name = nullptr;
-    SDL_AudioSpec spec{};
-    if (sdl.SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 && name) {
-        output = name;
-        sdl.SDL_free(name);
-    }
-    sdl.SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    w.SdlInitialised = false;
-    if (!InitSound(s, w, true))
-        return false;
-    std::vector<std::string> monitors;
-    for (const std::string& device : RecordingDevices(sdl))
-        if (std::find(plain.begin(), plain.end(), device) == plain.end())
-            monitors.push_back(device);
-    for (const std::string& m : monitors)
-        if (!output.empty() && m.find(output) != std::string::npos) {
-            monitor = m;
-            return true;
-        }
-    if (monitors.size() == 1) {
-        monitor = monitors.front();
-        return true;
-    }
-    FF.av_log(s, AV_LOG_ERROR, "No monitor of the sound output device found.\n");
-    return false;
-}
-
-bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
+// Opens the recording device through SDL (the recording device alone).
+bool OpenSdlDevice(AVFormatContext* s, TWaveCaptureState& w) {
     if (!w.Sdl.Load(FFLoader.LibraryPath(), SDLLibraryFileName)) {
         FF.av_log(s, AV_LOG_ERROR, "%s\n", w.Sdl.LastErrMsg().toUtf8().constData());
         return false;
     }
     const TSDLApi& sdl = w.Sdl.Api();
-    std::string monitor;
-    if (w.source != 0 ? !FindOutputMonitor(s, w, monitor) : !InitSound(s, w, false))
+    if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
         return false;
+    }
+    w.SdlInitialised = true;
     const int count = sdl.SDL_GetNumAudioDevices(1); // -1: the driver cannot list them
     if (count == 0) {
         FF.av_log(s, AV_LOG_ERROR, "No wave audio recording devices found.\n");
         return false;
     }
-    const char* name = w.source == 1 ? monitor.c_str() : nullptr;
-    if (w.source != 1 && w.device != -1) {
+    const char* name = nullptr;
+    if (w.device != -1) {
         name =
             w.device >= 0 && w.device < count ? sdl.SDL_GetAudioDeviceName(w.device, 1) : nullptr;
         if (!name) {
             FF.av_log(s, AV_LOG_ERROR, "Recording device %d does not exist.\n", w.device);
             return false;
         }
-    }
-    try {
-        w.buffers[0].assign(size_t(w.B), 0);
-        w.buffers[1].assign(size_t(w.B), 0);
-    } catch (const std::bad_alloc&) {
-        FF.av_log(s, AV_LOG_ERROR, "Error allocating wave buffer memory.\n");
-        return false;
     }
     SDL_AudioSpec want{};
     want.freq = w.sample_rate;
@@ -408,29 +429,70 @@ bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
         return false;
     }
     w.device_handle = dev;
-    FF.av_log(s, AV_LOG_INFO, "waveIn device opened.\n");
-    if (w.source == 2) {
-        SDL_AudioSpec second = want;
-        second.samples = SecondPeriod;
-        second.callback = &SecondDeviceCallback;
-        const SDL_AudioDeviceID other =
-            sdl.SDL_OpenAudioDevice(monitor.c_str(), 1, &second, nullptr, 0);
-        if (other == 0) {
-            FF.av_log(s, AV_LOG_ERROR, "%s\n", SdlError(sdl));
-            return false;
-        }
-        w.second_handle = other;
-        w.SecondClock = TSoundClock(w.sample_rate);
+    return true;
+}
+
+// Opens a stream of the sound server that delivers to `receiver`, or says why not.
+bool OpenPulseStream(AVFormatContext* s, TWaveCaptureState& w, const char* source,
+                     std::unique_ptr<TPulseCapture>& capture, std::atomic<bool>& lost,
+                     TPulseCapture::TReceiver receiver) {
+    // Pieces of 10 ms: the monitor's sound is there soon after the first source's.
+    const TPulseCapture::TFormat format{w.sample_rate, w.channels, w.bits,
+                                        std::max(1, w.sample_rate / 100)};
+    capture = std::make_unique<TPulseCapture>();
+    if (!capture->Open(source, format, std::move(receiver), [&lost] { lost = true; })) {
+        FF.av_log(s, AV_LOG_ERROR, "%s\n", capture->Error().c_str());
+        return false;
+    }
+    FF.av_log(s, AV_LOG_VERBOSE, "recording from %s\n", capture->SourceName().c_str());
+    return true;
+}
+
+// The monitor of the default output, and with both sources the default recording
+// device, come through the sound server: its timing reports say when each piece was
+// recorded, which places the two sources' sound against each other and against the
+// system's clock even when this process runs late.
+bool OpenPulseDevices(AVFormatContext* s, TWaveCaptureState& w) {
+    TWaveCaptureState* state = &w;
+    const char* first = w.source == 1 ? TPulseCapture::DefaultMonitor : "";
+    if (!OpenPulseStream(s, w, first, w.Pulse, w.pulse_lost,
+                         [state](const uint8_t* data, int frames, int64_t recordedUs) {
+                             if (!state->stopped)
+                                 Record(*state, data, frames * state->block_align,
+                                        recordedUs + FramesToUs(*state, frames));
+                         }))
+        return false;
+    if (w.source != 2)
+        return true;
+    return OpenPulseStream(s, w, TPulseCapture::DefaultMonitor, w.Second, w.second_lost,
+                           [state](const uint8_t* data, int frames, int64_t recordedUs) {
+                               SecondRecorded(*state, data, frames, recordedUs);
+                           });
+}
+
+bool OpenDevice(AVFormatContext* s, TWaveCaptureState& w) {
+    try {
+        w.buffers[0].assign(size_t(w.B), 0);
+        w.buffers[1].assign(size_t(w.B), 0);
+    } catch (const std::bad_alloc&) {
+        FF.av_log(s, AV_LOG_ERROR, "Error allocating wave buffer memory.\n");
+        return false;
     }
     // Both buffers are handed over before the device starts, so nothing on this thread
     // needs the device's lock while the callback runs (it may be waiting for this thread
     // to deliver a log line).
+    w.Handed = {0, 1};
     w.current = 0;
-    AddBuffer(w);
-    AddBuffer(w);
-    sdl.SDL_PauseAudioDevice(dev, 0);
-    if (w.second_handle)
-        sdl.SDL_PauseAudioDevice(w.second_handle, 0);
+    if (w.source == 0) {
+        if (!OpenSdlDevice(s, w))
+            return false;
+        FF.av_log(s, AV_LOG_INFO, "waveIn device opened.\n");
+        w.Sdl.Api().SDL_PauseAudioDevice(w.device_handle, 0);
+        return true;
+    }
+    if (!OpenPulseDevices(s, w))
+        return false;
+    FF.av_log(s, AV_LOG_INFO, "waveIn device opened.\n");
     return true;
 }
 

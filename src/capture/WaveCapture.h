@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// The input format "wavecapture": PCM sound from an SDL 2 recording device, in packets
-// of one filled capture buffer each.
+// The input format "wavecapture": PCM sound from a recording device, in packets of one
+// filled capture buffer each.
 //
 //     std::atomic<bool> FWavePauseFlag{false};                // owned by the caller
 //     THandleRegistration<std::atomic<bool>> pause(&FWavePauseFlag); // HandleTable.h
@@ -16,11 +16,14 @@
 //
 // Option string keys (any letter case; every number lenient: malformed gives the value
 // in parentheses):
-//   i=N             device N of SDL's recording devices; -1 the default (-1)
-//   source=N        0 the recording device (above), 1 the monitor of the default output
-//                   device (what the computer plays), 2 both mixed into one track (0);
-//                   other values read as 0. The monitor needs SDL's PulseAudio driver
-//                   (PipeWire serves it too); without one the open fails.
+//   i=N             device N of SDL's recording devices; -1 the default (-1). Only for
+//                   source 0.
+//   source=N        0 the recording device (above) through SDL, 1 the monitor of the
+//                   default output device (what the computer plays), 2 the default
+//                   recording device and that monitor mixed into one track (0); other
+//                   values read as 0. Sources 1 and 2 record through the sound server
+//                   (PulseAudio, or PipeWire through pipewire-pulse, TPulseCapture);
+//                   without one the open fails.
 //   r=HZ            sample rate (44100); must be > 0
 //   c=N             channels, 1 or 2 (2)
 //   f=BITS          8 (unsigned) or 16 (signed little-endian) bits per sample (16)
@@ -40,14 +43,17 @@
 // sound server gone) stops the source with a warning; the rest of the job goes on.
 // The device's clock is kept in step with the system's (SoundClock.h), so a packet
 // holds a few frames more or fewer than the buffer when the device runs fast or slow.
-// With both sources the monitor is a second device, kept in step with the system's
-// clock the same way; its sound waits in a queue and is added to each packet of the
-// first without clipping (SoundMix.h). Sound from it that waits longer than needed is
-// dropped, so the two stay within a few milliseconds of each other. Should the monitor
-// go away, the packets go on with the recording device's sound alone.
+// The sound server says when each piece of its sound was recorded; that time, not the
+// time the piece arrived, is the clock's measure, so a process that runs late on a
+// loaded machine neither shifts nor loses sound. With both sources the monitor is a
+// second stream; its sound waits in a queue, and each packet of the recording device
+// waits (up to 0.2 s) until the queue holds the monitor's sound of the same moments,
+// matched by their recording times to within 2 ms, and then takes it in without
+// clipping (SoundMix.h). Should the monitor go away, the packets go on with the
+// recording device's sound alone.
 // SDL (the one file the process uses, SDLLoader.h, from the media library folder) picks
-// its driver as it does ($SDL_AUDIODRIVER); SDL converts the device's own
-// format to the one asked for. Packets carry no time stamps.
+// its driver as it does ($SDL_AUDIODRIVER); SDL and the sound server convert the
+// device's own format to the one asked for. Packets carry no time stamps.
 
 inline constexpr const char* WaveCaptureName = "wavecapture";
 extern const TOwnInputFormat WaveCaptureFormat;

@@ -113,14 +113,14 @@ inline QString DecodingErrors(const QString& file) {
                                   : errors;
 }
 
-// The file's first sound stream decoded by the ffmpeg tool into mono 16-bit samples at
-// 44100 Hz, from the start of the file's timeline.
-inline std::vector<int16_t> DecodeSound(const QString& file) {
+// The file's first sound stream decoded by the ffmpeg tool into 16-bit samples at 44100
+// Hz, mono or `channels` channels interleaved, from the stream's first sample.
+inline std::vector<int16_t> DecodeSound(const QString& file, int channels = 1) {
     QProcess decode;
     decode.start(QStringLiteral("ffmpeg"),
                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), file,
                   QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"),
-                  QStringLiteral("1"), QStringLiteral("-ar"), QString::number(ToneRate),
+                  QString::number(channels), QStringLiteral("-ar"), QString::number(ToneRate),
                   QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
     decode.waitForFinished(30000);
     const QByteArray raw = decode.readAllStandardOutput();
