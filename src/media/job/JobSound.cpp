@@ -25,6 +25,10 @@ constexpr size_t QueueLimit = 128;
 // How often the worker, waiting for room, looks at the job's stop, which comes without a
 // signal.
 constexpr auto StopPoll = std::chrono::milliseconds(10);
+// The loop waits only for an empty queue. Waking it for every packet costs a system call
+// on each side; woken once a few packets are ready, it writes them in one go. The end of
+// the worker wakes it whatever the queue holds.
+constexpr size_t WakeBatch = 16;
 
 // Wakes the loop waiting for `worker`: it waits serving the main thread's calls (see
 // WriteSoundPacket).
@@ -173,11 +177,14 @@ void TJob::QueueSoundPacket(TOutputStream& ost, AVPacket* pkt) {
         FFRaise("av_mallocz fail");
     FF.av_packet_move_ref(copy.get(), pkt);
     TSoundWorker& worker = *ost.sound;
+    size_t queued;
     {
         std::lock_guard lock(worker.lock);
         worker.packets.push_back({&ost, std::move(copy)});
+        queued = worker.packets.size();
     }
-    Notify(worker);
+    if (queued == WakeBatch)
+        Notify(worker);
 }
 
 int TJob::WriteSoundPacket(TSoundWorker& worker, bool waitWhileBroken) {
@@ -188,6 +195,7 @@ int TJob::WriteSoundPacket(TSoundWorker& worker, bool waitWhileBroken) {
         return !worker.packets.empty() || worker.ended || (!waitWhileBroken && FBroken);
     });
     TSoundWorker::TQueued next;
+    bool wasFull;
     {
         std::lock_guard lock(worker.lock);
         if (worker.packets.empty()) {
@@ -197,10 +205,12 @@ int TJob::WriteSoundPacket(TSoundWorker& worker, bool waitWhileBroken) {
                 std::rethrow_exception(std::exchange(worker.error, nullptr));
             return -1;
         }
+        wasFull = worker.packets.size() >= QueueLimit;
         next = std::move(worker.packets.front());
         worker.packets.pop_front();
     }
-    worker.changed.notify_all();
+    if (wasFull) // the worker waits only for room
+        worker.changed.notify_all();
     TOutputStream& ost = *next.ost;
     AVPacket* pkt = next.pkt.get();
     const int64_t start = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
