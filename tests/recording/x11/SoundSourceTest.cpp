@@ -230,6 +230,70 @@ TEST_F(SoundSourcesInStepTest, BothSourcesStayInStepWithEachOtherAndThePictures)
     }
 }
 
+// Pauses of different lengths, with the clock on the screen and a beep a second played
+// into the output: after each pause the beeps keep the distance to the clock the
+// pictures show that they had before the first pause. A pause that cut the sound and the
+// pictures by different lengths would move every later beep against the pictures, and
+// several pauses would add up. The limit, 40 ms, is below one picture's time (67 ms)
+// and above what the measure itself varies by with two or three beeps a stretch (onsets
+// to about 2 ms, the clock in 5 ms steps, pictures a few ms after their time).
+TEST_F(SoundSourcesInStepTest, PausesKeepTheSoundInStepWithThePictures) {
+    TScreenClock clock;
+    PumpEvents(300);
+    const QString track = Box.File(QStringLiteral("beeps.raw"));
+    QFile beeps(track);
+    ASSERT_TRUE(beeps.open(QIODevice::WriteOnly));
+    ASSERT_EQ(beeps.write(BeepTrack(40, 0.5)), qint64(40) * ToneRate * 4);
+    beeps.close();
+    TTrackPlayer player(clock, track, QStringLiteral("out"));
+    ASSERT_TRUE(player.Started()) << "pacat (pulseaudio-utils) is missing";
+    PumpEvents(1000);
+    const QString file = Box.File(QStringLiteral("paused.mp4"));
+    const int stretchMs = 5000, pausesMs[] = {1300, 870, 1730};
+    RunRecording(
+        SmallRecording(file, ssSystem),
+        [&](TFFEncoder& encoder, std::atomic<bool>& paused) {
+            for (const int pauseMs : pausesMs) {
+                PumpEvents(stretchMs);
+                encoder.Pause();
+                paused = true;
+                PumpEvents(pauseMs);
+                encoder.Resume();
+                paused = false;
+            }
+            PumpEvents(stretchMs);
+        },
+        15000);
+    ASSERT_TRUE(player.Timed()) << "pacat reported no time";
+
+    const std::vector<int16_t> sound = DecodeSound(file);
+    const double soundStart = Probe(file, "stream=start_time", "a:0").toDouble();
+    const std::vector<std::vector<TClockPicture>> stretches =
+        SplitAtPauses(ReadClockPictures(file));
+    ASSERT_EQ(stretches.size(), std::size(pausesMs) + 1);
+    // Each beep well inside a stretch, against the clock of its own stretch.
+    std::vector<std::vector<double>> late(stretches.size());
+    for (const double onset : BeepOnsets(sound, 440)) {
+        const double at = onset + soundStart;
+        for (size_t i = 0; i < stretches.size(); ++i) {
+            if (at < stretches[i].front().At + 0.5 || at > stretches[i].back().At - 0.5)
+                continue;
+            const double clockThen = ClockAt(stretches[i], at);
+            const double beep = std::round(clockThen - player.PlayedAt(0.5) - 0.5) + 0.5;
+            late[i].push_back(clockThen - player.PlayedAt(beep));
+        }
+    }
+    ASSERT_GE(late[0].size(), 2u);
+    const double before = Median(AroundOneValue(late[0]));
+    for (size_t i = 1; i < late.size(); ++i) {
+        ASSERT_GE(late[i].size(), 2u) << "stretch " << i;
+        const double after = Median(AroundOneValue(late[i]));
+        std::printf("after pause %zu the beeps come %+.1f ms later against the clock\n", i,
+                    (after - before) * 1000);
+        EXPECT_NEAR(after, before, 0.04) << "after pause " << i;
+    }
+}
+
 // "电脑声音" without a monitor (SDL's disk driver lists none) refuses the recording
 // with the reason.
 TEST(SoundSourceWithoutMonitor, TheRecordingIsRefused) {

@@ -241,6 +241,22 @@ inline double ClockAt(const std::vector<TClockPicture>& pictures, double at) {
     return at + Median(ahead);
 }
 
+// The pictures of a recording split where the clock they show jumps ahead of the file's
+// time by more than `gap` seconds: the stretches between the pauses of the recording.
+inline std::vector<std::vector<TClockPicture>>
+SplitAtPauses(const std::vector<TClockPicture>& pictures, double gap = 0.3) {
+    std::vector<std::vector<TClockPicture>> stretches;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const bool jump = i > 0 && (pictures[i].Shows - pictures[i].At) -
+                                           (pictures[i - 1].Shows - pictures[i - 1].At) >
+                                       gap;
+        if (stretches.empty() || jump)
+            stretches.emplace_back();
+        stretches.back().push_back(pictures[i]);
+    }
+    return stretches;
+}
+
 // The pictures of a recording of the screen clock (the file's first picture stream,
 // 160 × 120), each with its time in the file and the time it shows.
 inline std::vector<TClockPicture> ReadClockPictures(const QString& file) {
