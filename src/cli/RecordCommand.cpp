@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -175,9 +176,22 @@ int RunRecord(int argc, char** argv) {
 
     TRecordingController recorder;
     QString time = RecordingTimeText(0), size = RecordingSizeText(0);
+    // --seconds counts from the recording's first picture, which comes after the screen
+    // and the sound device have opened. Each report of the pictures encoded, the last of
+    // them just taken, bounds when the first was taken; reports come late, never early,
+    // so the least of these bounds is taken. Until the first report it counts from the
+    // start.
+    QElapsedTimer clock;
+    qint64 firstPictureMs = 0;
+    bool reported = false;
     recorder.OnProgress = [&](int64_t duration, int64_t bytes) {
         time = RecordingTimeText(duration);
         size = RecordingSizeText(bytes);
+        if (duration <= 0)
+            return;
+        const qint64 bound = clock.elapsed() - duration / 1000 + 1000 / RecordingFrameRate;
+        firstPictureMs = reported ? std::min(firstPictureMs, bound) : bound;
+        reported = true;
     };
     recorder.OnSoundLost = [] {
         Say(QStringLiteral("sound device lost: the recording goes on without sound"));
@@ -190,6 +204,7 @@ int RunRecord(int argc, char** argv) {
         run.Ended = true;
         QCoreApplication::quit();
     };
+    clock.start();
     if (!recorder.Start(request, &error)) {
         FFLogger().SetOnLog(nullptr);
         return run.Fail(error);
@@ -199,7 +214,6 @@ int RunRecord(int argc, char** argv) {
     QTimer texts;
     texts.setInterval(1000);
     QObject::connect(&texts, &QTimer::timeout, [&] { Say(time + QStringLiteral("  ") + size); });
-    QElapsedTimer clock;
     QTimer watch;
     watch.setInterval(20);
     int pauses = 0;
@@ -211,14 +225,16 @@ int RunRecord(int argc, char** argv) {
                 recorder.Pause();
             Say(recorder.Paused() ? QStringLiteral("paused") : QStringLiteral("resumed"));
         }
-        // The time given with --seconds runs on while the recording is paused.
-        if (StopRequested || (seconds > 0 && clock.elapsed() >= qint64(seconds * 1000))) {
+        // The time given with --seconds runs on while the recording is paused. The stop
+        // comes half a picture before the next one is due, so that the recording holds
+        // the pictures of exactly that time.
+        const qint64 endMs = firstPictureMs + qint64(seconds * 1000) - 500 / RecordingFrameRate;
+        if (StopRequested || (seconds > 0 && clock.elapsed() >= endMs)) {
             watch.stop();
             texts.stop();
             recorder.Stop();
         }
     });
-    clock.start();
     watch.start();
     texts.start();
     if (!run.Ended)

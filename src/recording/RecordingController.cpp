@@ -15,8 +15,12 @@ TRecordingController::~TRecordingController() {
 
 void TRecordingController::CreateEncoder() {
     FEncoder = std::make_unique<TFFEncoder>();
+    // The time recorded is that of the pictures encoded so far, whole pictures: the
+    // sound's own time runs a few hundredths of a second ahead or behind it.
     FEncoder->SetOnProgress([this](QObject*, TProgressInfo* info) {
-        Progress(info->CurrentDuration, info->CurrentSize);
+        Progress(info->FrameNumber > 0 ? int64_t(info->FrameNumber) * 1000000 / RecordingFrameRate
+                                       : info->CurrentDuration,
+                 info->CurrentSize);
     });
     FEncoder->SetOnTerminate([this](QObject*, const TTerminateInfo& info) {
         if (info.TaskIndex < 0)

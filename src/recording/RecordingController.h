@@ -35,7 +35,8 @@ public:
     TRecordingController(const TRecordingController&) = delete;
     TRecordingController& operator=(const TRecordingController&) = delete;
 
-    // The time recorded (µs) and the bytes written, about twice a second.
+    // The time of the pictures recorded so far (µs) and the bytes written, about twice a
+    // second.
     std::function<void(int64_t duration, int64_t size)> OnProgress;
     // The sound device went away; the recording goes on without sound. Once a recording.
     std::function<void()> OnSoundLost;

@@ -22,11 +22,12 @@ QString ProposedRecordingName(const QString& folder, const QString& extension,
 }
 
 QString ScreenSourceOptions(const QRect& area, bool cursor) {
-    return QStringLiteral("offset=%1,%2;framesize=%3,%4;framerate=15/1;showframe=1;cursor=%5")
+    return QStringLiteral("offset=%1,%2;framesize=%3,%4;framerate=%5/1;showframe=1;cursor=%6")
         .arg(area.x())
         .arg(area.y())
         .arg(area.width())
         .arg(area.height())
+        .arg(RecordingFrameRate)
         .arg(cursor ? 1 : 0);
 }
 

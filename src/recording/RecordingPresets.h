@@ -27,8 +27,12 @@ TRecordingFileType RecordingFileType(int index, const QString& text);
 QString ProposedRecordingName(const QString& folder, const QString& extension,
                               const std::function<QDateTime()>& now = &QDateTime::currentDateTime);
 
+// Recordings take this many pictures a second.
+constexpr int RecordingFrameRate = 15;
+
 // The option string of the screen source: the captured area and whether to paint the
-// cursor, at 15 pictures per second with the flashing frame around the area.
+// cursor, at RecordingFrameRate pictures per second with the flashing frame around the
+// area.
 QString ScreenSourceOptions(const QRect& area, bool cursor);
 // Where the sound of a recording comes from, in the order of the entries of the box
 // "声音来源：": the default recording device, the monitor of the default output device

@@ -35,7 +35,7 @@ TOutputOptions BuildRecordingOutputOptions(const QString& fileName, const QStrin
     o.AudioChannels = 2;
     o.AudioSampleRate = 44100;
     o.AudioBitrate = 128000;
-    o.FrameRate = QStringLiteral("15/1");
+    o.FrameRate = QStringLiteral("%1/1").arg(RecordingFrameRate);
     o.VideoBitrate = 5000000;
 
     const qsizetype star = frameSize.indexOf(u'*');
