@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -158,6 +159,21 @@ protected:
                                "channels=1 master_channel_map=front-right channel_map=mono "
                                "remix=no")};
     }
+
+    // Plays `seconds` of beeps (BeepTrack) into the output, timed on `clock`, once the
+    // clock has shown for a moment; returns when the player has been playing for a second.
+    std::unique_ptr<TTrackPlayer> PlayBeeps(const TScreenClock& clock, int seconds) {
+        PumpEvents(300);
+        const QString track = Box.File(QStringLiteral("beeps.raw"));
+        QFile file(track);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        EXPECT_EQ(file.write(BeepTrack(seconds, 0.5)), qint64(seconds) * ToneRate * 4);
+        file.close();
+        auto player = std::make_unique<TTrackPlayer>(clock, track, QStringLiteral("out"));
+        EXPECT_TRUE(player->Started()) << "pacat (pulseaudio-utils) is missing";
+        PumpEvents(1000);
+        return player;
+    }
 };
 
 // Both sources over a long recording, with a clock on the screen and beeps played once
@@ -175,15 +191,9 @@ protected:
 // grabs for a moment, so one beep in twenty may miss, or stray from the clock.
 TEST_F(SoundSourcesInStepTest, BothSourcesStayInStepWithEachOtherAndThePictures) {
     TScreenClock clock;
-    PumpEvents(300);
-    const QString track = Box.File(QStringLiteral("beeps.raw"));
-    QFile beeps(track);
-    ASSERT_TRUE(beeps.open(QIODevice::WriteOnly));
-    ASSERT_EQ(beeps.write(BeepTrack(80, 0.5)), qint64(80) * ToneRate * 4);
-    beeps.close();
-    TTrackPlayer player(clock, track, QStringLiteral("out"));
-    ASSERT_TRUE(player.Started()) << "pacat (pulseaudio-utils) is missing";
-    PumpEvents(1000);
+    const std::unique_ptr<TTrackPlayer> beeps = PlayBeeps(clock, 80);
+    ASSERT_FALSE(HasFailure());
+    const TTrackPlayer& player = *beeps;
     const QString file = Record(QStringLiteral("long.mp4"), ssBoth, 60000);
     ASSERT_TRUE(player.Timed()) << "pacat reported no time";
 
@@ -239,15 +249,9 @@ TEST_F(SoundSourcesInStepTest, BothSourcesStayInStepWithEachOtherAndThePictures)
 // to about 2 ms, the clock in 5 ms steps, pictures a few ms after their time).
 TEST_F(SoundSourcesInStepTest, PausesKeepTheSoundInStepWithThePictures) {
     TScreenClock clock;
-    PumpEvents(300);
-    const QString track = Box.File(QStringLiteral("beeps.raw"));
-    QFile beeps(track);
-    ASSERT_TRUE(beeps.open(QIODevice::WriteOnly));
-    ASSERT_EQ(beeps.write(BeepTrack(40, 0.5)), qint64(40) * ToneRate * 4);
-    beeps.close();
-    TTrackPlayer player(clock, track, QStringLiteral("out"));
-    ASSERT_TRUE(player.Started()) << "pacat (pulseaudio-utils) is missing";
-    PumpEvents(1000);
+    const std::unique_ptr<TTrackPlayer> beeps = PlayBeeps(clock, 40);
+    ASSERT_FALSE(HasFailure());
+    const TTrackPlayer& player = *beeps;
     const QString file = Box.File(QStringLiteral("paused.mp4"));
     const int stretchMs = 5000, pausesMs[] = {1300, 870, 1730};
     RunRecording(
