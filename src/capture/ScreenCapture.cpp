@@ -25,7 +25,6 @@ struct TScreenCaptureState {
     unsigned long window_handle = 0;
     AVRational time_base{0, 0}; // seconds per picture
     int64_t time_frame = 0;     // due time of the next picture, in millionths of a picture
-    int64_t time_start = 0;     // wall clock of the first read, µs
     std::atomic<bool> Started{false};
     int x_off = 0, y_off = 0;
     bool cursor = false;
@@ -61,12 +60,12 @@ int64_t MulDivRound(int64_t t, int64_t num, int64_t den) {
     return int64_t(product >= 0 ? (product + half) / den : (product - half) / den);
 }
 
-// The wall-clock time (µs) at which `timeFrame` is due.
+// The steady-clock time (µs) at which `timeFrame` is due.
 int64_t DueTime(const TScreenCaptureState& g, int64_t timeFrame) {
     return MulDivRound(timeFrame, g.time_base.num, g.time_base.den);
 }
 
-// The time frame of wall-clock time `now`.
+// The time frame of steady-clock time `now`.
 int64_t TimeFrameAt(const TScreenCaptureState& g, int64_t now) {
     return MulDivRound(now, g.time_base.den, g.time_base.num);
 }
@@ -155,7 +154,7 @@ int FinishHeader(AVFormatContext* s, TScreenCaptureState* g, AVPixelFormat pixFm
     }
     SetRawVideoParameters(st, g->width, g->height, pixFmt,
                           AVRational{g->time_base.den, g->time_base.num});
-    g->time_frame = TimeFrameAt(*g, FF.av_gettime());
+    g->time_frame = TimeFrameAt(*g, FF.av_gettime_relative());
     return 0;
 }
 
@@ -287,11 +286,13 @@ int ScreenReadHeader(AVFormatContext* s, const QString& options, const TInputPar
 }
 
 // Waits for the next picture's slot and returns its time on the recording's timeline.
+// The slots follow the steady clock, as the sound does: the wall clock may be set or
+// slewed during a recording (time synchronisation, the user), which would move the
+// pictures against the sound, or stop them for as long as the clock was set back.
 int64_t WaitForSlot(TScreenCaptureState& g) {
-    int64_t now = FF.av_gettime();
+    int64_t now = FF.av_gettime_relative();
     if (!g.Started) {
         g.time_frame = TimeFrameAt(g, now);
-        g.time_start = now;
         g.Started = true;
     }
     g.time_frame += UnitsPerPicture;
@@ -299,7 +300,7 @@ int64_t WaitForSlot(TScreenCaptureState& g) {
     int64_t delay = DueTime(g, g.time_frame) - now;
     while (delay > 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
-        now = FF.av_gettime();
+        now = FF.av_gettime_relative();
         delay = DueTime(g, g.time_frame) - now;
     }
     const int64_t interval = MulDivRound(1000000, g.time_base.num, g.time_base.den);

@@ -117,6 +117,34 @@ TEST_F(RecordCommandTest, SignalsPauseAndResumeAndTheTimeLimitIncludesThePause) 
     EXPECT_NEAR(largest, pause, 0.2);
 }
 
+// The system's time is set back half a minute and then an hour forward during a
+// recording (time synchronisation, or the user): the recording neither stalls nor
+// rushes, and holds as many seconds of pictures and of sound as it was asked for.
+TEST_F(RecordCommandTest, SettingTheSystemTimeDuringARecordingChangesNothing) {
+    TDiskSoundDevice device(Box.File(QStringLiteral("tone.raw")), 20);
+    ASSERT_TRUE(device.Written());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(VX_WALL_CLOCK_JUMPS_LIB));
+    env.insert(QStringLiteral("VX_WALL_CLOCK_JUMPS"), QStringLiteral("2:-30,3.5:3600"));
+    // A sanitized program would refuse a library loaded ahead of its runtime.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) +
+                                                   QStringLiteral(":verify_asan_link_order=0"));
+    Process.setProcessEnvironment(env);
+    const QString file = Box.File(QStringLiteral("set.mp4"));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(
+        RunToEnd({QStringLiteral("-o"), file, QStringLiteral("--seconds"), QStringLiteral("5"),
+                  QStringLiteral("--area"), QStringLiteral("10,10,160,120")}),
+        0)
+        << Err.toStdString();
+    EXPECT_LT(clock.elapsed(), 12000);
+    const double video = Probe(file, "stream=nb_read_frames", "v:0").toDouble() / 15;
+    const double sound = double(DecodeSound(file).size()) / ToneRate;
+    EXPECT_NEAR(video, 5.0, 0.2);
+    EXPECT_NEAR(sound, video, 0.2);
+}
+
 // SIGTERM ends a recording without a time limit like the stop button: the file is
 // finalised and plays to its end.
 TEST_F(RecordCommandTest, TerminationFinalisesThePlayableFile) {

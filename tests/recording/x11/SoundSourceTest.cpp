@@ -222,6 +222,12 @@ TEST_F(SoundSourcesInStepTest, BothSourcesStayInStepWithEachOtherAndThePictures)
     // of one second.
     const std::vector<TClockPicture> shown = ReadClockPictures(file);
     ASSERT_FALSE(shown.empty());
+    // How far the clock the pictures show runs ahead of their place in the file, every
+    // five seconds: when a beep strays, this tells whether the pictures moved.
+    std::printf("pictures ahead of the file:");
+    for (double at = 2.5; at < seconds; at += 5)
+        std::printf(" %.1f", (ClockAt(shown, at) - at) * 1000);
+    std::printf(" ms\n");
     for (const auto& [name, onsets] : {std::pair{"output", &output}, {"microphone", &microphone}}) {
         std::vector<double> late;
         for (const double onset : *onsets) {
